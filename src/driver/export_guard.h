@@ -1,0 +1,23 @@
+// export_guard.h - every export with work of its own turns any exception into its failure value.
+#pragma once
+
+#include <utility>
+
+namespace kestcam {
+
+// Runs body; on any exception runs onError (which logs the export's line) and returns failure.
+// Nothing escapes to the host, not even from onError.
+template <typename R, typename Body, typename OnError>
+R Guarded(R failure, Body &&body, OnError &&onError) noexcept {
+    try {
+        return std::forward<Body>(body)();
+    } catch (...) {
+        try {
+            std::forward<OnError>(onError)();
+        } catch (...) {
+        }
+        return failure;
+    }
+}
+
+} // namespace kestcam

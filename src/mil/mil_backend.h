@@ -1,0 +1,16 @@
+// mil_backend.h - how a platform fills the imaging-library table.
+#pragma once
+
+#include "mil/mil_api.h"
+
+namespace kestcam {
+
+// A table whose every call fails cleanly: MappAlloc gives no application and no error is pending.
+const MilFunctions &UnavailableMilFunctions();
+// The built-in simulated library.
+const MilFunctions &BuiltInSimulatorFunctions();
+// The platform's choice for the value of KESTCAM_MIL (null when unset); logs why it fell back to
+// the unavailable table.
+const MilFunctions &PlatformMilFunctions(const char *selection);
+
+} // namespace kestcam

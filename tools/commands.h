@@ -1,0 +1,27 @@
+// commands.h - the sub-commands of the kestcam command-line host.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestcam::cli {
+
+// Options every command accepts.
+struct CommonOptions {
+    std::string driver;     // --driver PATH
+    std::string systemPath; // --system-path DIR
+    bool verbose = false;   // -v: driver log lines on stderr
+};
+
+// Exit codes of every command.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int RunList(const CommonOptions &options, const std::vector<std::string> &args);
+int RunGrab(const CommonOptions &options, const std::vector<std::string> &args);
+
+} // namespace kestcam::cli
+
+// argv[0] is "lut"; works on files only, without the driver.
+int RunLutCommand(int argc, char **argv);

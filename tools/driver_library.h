@@ -1,0 +1,54 @@
+// driver_library.h - the driver loaded at run time and its exports resolved by name, as a host does.
+#pragma once
+
+#include <string>
+
+#include "kestcam/kestcam.h"
+
+namespace kestcam::cli {
+
+struct DriverExports {
+    int(KESTCAM_CDECL *initialize)(const char *, DebugMsgProc) = nullptr;
+    int(KESTCAM_CDECL *finalize)(void) = nullptr;
+    int(KESTCAM_CDECL *setSystemPath)(const char *) = nullptr;
+    void(KESTCAM_CDECL *setDebugMsgProc)(DebugMsgProc) = nullptr;
+    int(KESTCAM_CDECL *getCVLMaxNoOfGrabbers)(void) = nullptr;
+    int(KESTCAM_CDECL *getCVLMaxNoOfPorts)(void) = nullptr;
+    int(KESTCAM_CDECL *getCVLNoOfSupportedCameras)(void) = nullptr;
+    char **(KESTCAM_CDECL *getCVLCameraConfigNames)(void) = nullptr;
+    int(KESTCAM_CDECL *openCVLPort)(int, int, const char *, int *) = nullptr;
+    void(KESTCAM_CDECL *closeCVLPort)(int, int) = nullptr;
+    int(KESTCAM_CDECL *doCVLGrab)(int, int) = nullptr;
+    int(KESTCAM_CDECL *getCVLGrabRow)(int, int, unsigned char *, int, int, int) = nullptr;
+    int(KESTCAM_CDECL *setHWTrigger)(void) = nullptr;
+    int(KESTCAM_CDECL *setCompleteCallback)(int, int, CompleteCallback) = nullptr;
+    int(KESTCAM_CDECL *getPropertyRange)(int, int, const char *, int *, int *) = nullptr;
+    int(KESTCAM_CDECL *getProperty)(int, int, const char *, int *) = nullptr;
+    int(KESTCAM_CDECL *setProperty)(int, int, const char *, int) = nullptr;
+    int(KESTCAM_CDECL *configureCamera)(void *, const char *) = nullptr;
+};
+
+class DriverLibrary {
+public:
+    DriverLibrary() = default;
+    ~DriverLibrary();
+    DriverLibrary(const DriverLibrary &) = delete;
+    DriverLibrary &operator=(const DriverLibrary &) = delete;
+
+    // Loads the library and resolves the exports; false with a reason in error.
+    bool Load(const std::string &path, std::string &error);
+    // Resolves one export, or null when the library lacks it.
+    void *Symbol(const char *name) const;
+    const DriverExports &Exports() const { return exports_; }
+
+    // The driver built beside this program.
+    static std::string DefaultPath();
+
+private:
+    bool OpenHandle(const std::string &path, std::string &error);
+
+    void *handle_ = nullptr;
+    DriverExports exports_;
+};
+
+} // namespace kestcam::cli

@@ -1,0 +1,38 @@
+// driver_library_posix.cpp - dlopen / dlsym.
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include "driver_library.h"
+
+namespace kestcam::cli {
+
+DriverLibrary::~DriverLibrary() {
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+bool DriverLibrary::OpenHandle(const std::string &path, std::string &error) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char *why = dlerror();
+        error = why != nullptr ? why : ("cannot load " + path);
+        return false;
+    }
+    return true;
+}
+
+void *DriverLibrary::Symbol(const char *name) const { return handle_ != nullptr ? dlsym(handle_, name) : nullptr; }
+
+std::string DriverLibrary::DefaultPath() {
+    char self[PATH_MAX] = {};
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = ".";
+    if (n > 0) {
+        std::string exe(self, static_cast<size_t>(n));
+        size_t slash = exe.rfind('/');
+        if (slash != std::string::npos) dir = exe.substr(0, slash);
+    }
+    return dir + "/libkestcam.so";
+}
+
+} // namespace kestcam::cli

@@ -1,0 +1,70 @@
+// kestcam_main.cpp - the command-line host: common options and the dispatch to sub-commands.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "driver_library.h"
+
+namespace {
+
+void Usage() {
+    std::fprintf(stderr, "usage: kestcam [--driver PATH] [--system-path DIR] [-v] COMMAND [ARGS]\n"
+                         "commands:\n"
+                         "  list                                   one camera name a line\n"
+                         "  grab --camera NAME [--port N] [--grabs N] [--out FILE]\n"
+                         "  lut generate --lsb N --msb N --steepness N -o FILE\n"
+                         "  lut columns FILE\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    using namespace kestcam::cli;
+    CommonOptions options;
+    std::vector<std::string> rest;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--driver" || arg == "--system-path") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "kestcam: %s needs a value\n", arg.c_str());
+                return kExitUsage;
+            }
+            (arg == "--driver" ? options.driver : options.systemPath) = argv[++i];
+        } else if (arg == "-v") {
+            options.verbose = true;
+        } else if (arg == "-h" || arg == "--help") {
+            Usage();
+            return kExitOk;
+        } else {
+            break;
+        }
+    }
+    if (i >= argc) {
+        Usage();
+        return kExitUsage;
+    }
+    const std::string command = argv[i];
+    if (command == "lut") return RunLutCommand(argc - i, argv + i);
+
+    // Options may also follow the command.
+    for (int j = i + 1; j < argc; ++j) {
+        std::string arg = argv[j];
+        if ((arg == "--driver" || arg == "--system-path") && j + 1 < argc)
+            (arg == "--driver" ? options.driver : options.systemPath) = argv[++j];
+        else if (arg == "-v")
+            options.verbose = true;
+        else
+            rest.push_back(arg);
+    }
+    if (options.driver.empty()) options.driver = DriverLibrary::DefaultPath();
+    if (options.systemPath.empty()) options.systemPath = ".";
+
+    if (command == "list") return RunList(options, rest);
+    if (command == "grab") return RunGrab(options, rest);
+    std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
+    Usage();
+    return kExitUsage;
+}
