@@ -1,0 +1,25 @@
+// sim_errors.h - the simulated library's current error, one per calling thread.
+#pragma once
+
+#include "mil/mil_api.h"
+
+namespace kestcam::sim {
+
+// Every library call except MappGetError starts by clearing the caller's error and may then
+// set one; MappGetError reads it without changing it.
+void ClearError();
+// Sets the calling thread's error to the formatted text (cut at kMaxErrorText - 1 characters).
+void SetError(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+constexpr int kMaxErrorText = 512;
+
+// MappGetError's answer for the calling thread: 0 when no error is pending, else a non-zero
+// code. With text non-null and the message flag in type, the message (or "" when none is
+// pending) is copied into text, cut to fit a kErrorTextSize buffer and always terminated.
+MilInt GetError(MilInt type, void *text);
+
+} // namespace kestcam::sim

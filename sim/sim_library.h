@@ -1,0 +1,120 @@
+// sim_library.h - the simulated imaging library's objects: application, boards, digitizers and
+// buffers, their tables and the grabs. The C entry points of sim_mil.cpp forward here.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "mil/mil_api.h"
+#include "sim/sim_config.h"
+#include "sim/sim_control.h"
+
+namespace kestcam::sim {
+
+// One allocated board.
+struct SimSystem {
+    int index = 0;  // installed-system index
+    int device = 0; // device number
+    std::vector<DigitizerConfig> digitizers;
+};
+
+// One allocated image buffer: `bands` planes of width x height samples, one after another.
+struct SimBuffer {
+    MilId system = 0;
+    int width = 0;
+    int height = 0;
+    int bands = 1;
+    int bits = 8; // 8 or 16
+
+    std::mutex mutex; // guards everything below: a grab writes while other threads read rows
+    bool freed = false;
+    std::vector<uint8_t> pixels8;
+    std::vector<uint16_t> pixels16;
+};
+
+// One allocated digitizer. Its configuration is fixed at allocation; the rest changes under
+// `mutex`, and `wake` is signalled whenever a grab starts or ends, or a stop or free arrives.
+struct SimDigitizer {
+    MilId system = 0;
+    int number = 0;
+    DigitizerConfig config;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool freed = false;
+    bool busy = false;            // a grab runs
+    bool sequenceRunning = false; // that grab is a sequence, which a stop may end
+    bool stopRequested = false;
+    int64_t frames = 0;  // frames delivered since allocation: the ramp's f
+    int singleGrabs = 0; // single-frame grabs attempted, for GrabFailsAt
+    int lutResets = 0;
+    int64_t grabTimeoutMs = -1; // negative: no time-out
+    std::map<int64_t, double> controls;
+};
+
+class SimLibrary {
+public:
+    // The one library of the process. Never destroyed: a grab thread that outlives static
+    // destruction must still find it.
+    static SimLibrary &Instance();
+
+    MilId AppAlloc();
+    void AppControl(MilInt type, MilInt value);
+    MilInt AppInquire(MilInt type, void *result);
+    void AppFree(MilId app);
+
+    MilId SysAlloc(const char *descriptor, MilInt device);
+    MilInt SysInquire(MilId system, MilInt type, void *result);
+    void SysFree(MilId system);
+
+    MilId DigAlloc(MilId system, MilInt number, const char *dcf);
+    MilInt DigInquire(MilId digitizer, MilInt64 type, void *result);
+    void DigControl(MilId digitizer, MilInt64 type, double value);
+    void DigLut(MilId digitizer, MilId lut);
+    void DigProcess(MilId digitizer, const MilId *buffers, MilInt count, MilInt operation, MilInt flag);
+    void DigGrab(MilId digitizer, MilId buffer);
+    void DigFree(MilId digitizer);
+
+    MilId BufAlloc(MilId system, MilInt bands, MilInt width, MilInt height, MilInt type, const char *function);
+    void BufGet2d(MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height, void *dst);
+    void BufGetColor2d(MilId buffer, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width, MilInt height,
+                       void *dst);
+    void BufFree(MilId buffer);
+
+    // Test-facing views (sim_control.h).
+    void Reset();
+    int HeldBuffers();
+    int HeldDigitizers();
+    int LutResets();
+    std::optional<DigitizerState> Inspect(MilId digitizer);
+    bool WaitUntilGrabbing(MilId digitizer, std::chrono::milliseconds limit);
+
+private:
+    SimLibrary() = default;
+
+    std::shared_ptr<SimDigitizer> FindDigitizer(MilId id, const char *function);
+    std::shared_ptr<SimBuffer> FindBuffer(MilId id, const char *function);
+    bool Grab(MilId digitizer, const MilId *buffers, MilInt count, bool sequence, const char *function);
+    // Frees objects while mutex_ is held; a grab still running on them fails without touching
+    // freed memory, since it holds its own references.
+    void FreeDigitizerLocked(std::map<MilId, std::shared_ptr<SimDigitizer>>::iterator it);
+    void FreeBufferLocked(std::map<MilId, std::shared_ptr<SimBuffer>>::iterator it);
+    void FreeSystemLocked(std::map<MilId, SimSystem>::iterator it);
+    void FreeAllLocked();
+
+    std::mutex mutex_; // guards the members below
+    MilId appId_ = 0;
+    SimConfig config_;
+    MilId nextId_ = 1; // ids are never reused, so a stale id never reaches a newer object
+    std::map<MilId, SimSystem> systems_;
+    std::map<MilId, std::shared_ptr<SimDigitizer>> digitizers_;
+    std::map<MilId, std::shared_ptr<SimBuffer>> buffers_;
+    int lutResets_ = 0;
+};
+
+} // namespace kestcam::sim
