@@ -12,3 +12,14 @@ mkdir -p "$work"
 
 echo "== cameras found by the driver (kestcam list)"
 build/linux/bin/kestcam --system-path "$work" list
+
+echo
+echo "== ten grabs from Camera 1 (kestcam grab)"
+build/linux/bin/kestcam --system-path "$work" grab --camera "Camera 1" --grabs 10 --out "$work/camera1.png"
+
+echo
+echo "== one grab from the colour camera, Camera 3"
+build/linux/bin/kestcam --system-path "$work" grab --camera "Camera 3" --out "$work/camera3.png"
+
+echo
+echo "demo: the grabbed images are $work/camera1.png and $work/camera3.png"

@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Turns the benchmark JSON of one run into bench/RESULTS.md: throughput, the goal ratios, scaling."""
+import json
+import platform
+import sys
+from datetime import date
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    res = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name", "median") != "median":
+            continue
+        name = b.get("run_name", b["name"]).replace("/real_time", "")
+        res[name] = b
+    return data.get("context", {}), res
+
+
+def gbps(b):
+    return b.get("bytes_per_second", 0.0) / 1e9
+
+
+def ns(b):
+    unit = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+    return b["real_time"] * unit
+
+
+def main():
+    ctx, r = load(sys.argv[1])
+    out = []
+    out.append("# kestcam benchmark results\n")
+    out.append(f"Measured {date.today().isoformat()} on {ctx.get('num_cpus', '?')} CPUs "
+               f"({platform.machine()}), {ctx.get('library_build_type', '')} Google Benchmark, "
+               "median of the repetitions. Produced by `bench/run.sh`; all numbers come from one run.\n")
+    out.append("## Full-frame throughput (8160 x 1000)\n")
+    out.append("| benchmark | time per frame | GB/s delivered |")
+    out.append("|---|---|---|")
+    for name in ["BM_Readout_Mono8", "BM_Readout_16bitShift", "BM_Readout_16bitTable", "BM_Readout_8bitTable",
+                 "BM_Readout_ColourBgr", "BM_Memcpy_Mono8", "BM_Memcpy_Colour", "BM_OpenCV_ConvertTo16to8",
+                 "BM_OpenCV_Lut8", "BM_GrabLoop_Mono8"]:
+        if name in r:
+            out.append(f"| {name} | {ns(r[name]) / 1e6:.3f} ms | {gbps(r[name]):.2f} |")
+    out.append("")
+
+    def ratio(a, b, inverse=False):
+        if a not in r or b not in r:
+            return None
+        return ns(r[a]) / ns(r[b]) if inverse else gbps(r[a]) / gbps(r[b])
+
+    goals = [
+        ("8-bit mono readout vs memcpy of the same rows", ratio("BM_Readout_Mono8", "BM_Memcpy_Mono8"), ">= 0.6", 0.6, True),
+        ("16->8 shift readout vs OpenCV convertTo", ratio("BM_Readout_16bitShift", "BM_OpenCV_ConvertTo16to8"), ">= 1.5", 1.5, True),
+        ("8-bit table readout vs cv::LUT", ratio("BM_Readout_8bitTable", "BM_OpenCV_Lut8"), ">= 1.0", 1.0, True),
+        ("2-pixel span cost vs full 8160-pixel row", ratio("BM_RowCall_Span2", "BM_RowCall_FullRow", inverse=True), "<= 0.05", 0.05, False),
+        ("grab loop vs memcpy bandwidth", ratio("BM_GrabLoop_Mono8", "BM_Memcpy_Mono8"), ">= 0.3", 0.3, True),
+    ]
+    out.append("## Goals\n")
+    out.append("| ratio | measured | goal | met |")
+    out.append("|---|---|---|---|")
+    for label, value, goal, limit, higher in goals:
+        if value is None:
+            out.append(f"| {label} | not measured | {goal} | – |")
+            continue
+        met = value >= limit if higher else value <= limit
+        out.append(f"| {label} | {value:.3f} | {goal} | {'yes' if met else 'no'} |")
+    out.append("")
+
+    out.append("## Readout cost by width (8-bit mono, 1000 rows)\n")
+    out.append("| width | time per frame | GB/s |")
+    out.append("|---|---|---|")
+    for w in [256, 1024, 4096, 8160, 16384]:
+        name = f"BM_ReadoutWidth_Mono8/{w}"
+        if name in r:
+            out.append(f"| {w} | {ns(r[name]) / 1e3:.1f} us | {gbps(r[name]):.2f} |")
+    out.append("")
+    out.append("## Grab loop by HeightMultiplier (2048 x 1000 per frame)\n")
+    out.append("| frames per grab | time per grab | time per frame | GB/s |")
+    out.append("|---|---|---|---|")
+    for m in [1, 5, 10, 25, 50]:
+        name = f"BM_GrabLoopStack_Mono8/{m}"
+        if name in r:
+            out.append(f"| {m} | {ns(r[name]) / 1e6:.2f} ms | {ns(r[name]) / 1e6 / m:.2f} ms | {gbps(r[name]):.2f} |")
+    out.append("")
+    notes = sys.argv[3] if len(sys.argv) > 3 else None
+    if notes:
+        with open(notes) as f:
+            out.append(f.read())
+    with open(sys.argv[2], "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
+if __name__ == "__main__":
+    main()

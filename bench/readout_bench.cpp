@@ -1,0 +1,194 @@
+// readout_bench.cpp - full-frame readout through getCVLGrabRow beside memcpy of the same rows and
+// OpenCV on the same frames; the per-call cost of a short span; the grab loop; width and stack scaling.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "bench_host.h"
+
+namespace kestcam::bench {
+namespace {
+
+constexpr int kWidth = 8160;
+constexpr int kHeight = 1000;
+
+void SetBytes(benchmark::State &state, size_t perIteration) {
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(perIteration));
+}
+
+// Full-frame readout through the export, one host row buffer, as a host reads an image.
+void Readout(benchmark::State &state, CameraSetup setup) {
+    BenchHost host(setup);
+    if (!host.Ok()) {
+        state.SkipWithError(host.Error().c_str());
+        return;
+    }
+    std::vector<unsigned char> row(static_cast<size_t>(host.Width()) * host.BytesPerPixel());
+    for (auto _ : state) {
+        if (!host.ReadAllRows(row.data())) {
+            state.SkipWithError("a row was refused");
+            break;
+        }
+        benchmark::DoNotOptimize(row.data());
+        benchmark::ClobberMemory();
+    }
+    SetBytes(state, row.size() * static_cast<size_t>(host.Rows()));
+}
+
+void BM_Readout_Mono8(benchmark::State &state) { Readout(state, CameraSetup{}); }
+void BM_Readout_16bitShift(benchmark::State &state) {
+    CameraSetup s;
+    s.bits = 12;
+    s.use16bit = 1;
+    s.shift16bit = 4;
+    Readout(state, s);
+}
+void BM_Readout_16bitTable(benchmark::State &state) {
+    CameraSetup s;
+    s.bits = 12;
+    s.use16bit = 1;
+    s.useLut = true;
+    Readout(state, s);
+}
+void BM_Readout_8bitTable(benchmark::State &state) {
+    CameraSetup s;
+    s.useLut = true;
+    Readout(state, s);
+}
+void BM_Readout_ColourBgr(benchmark::State &state) {
+    CameraSetup s;
+    s.bands = 3;
+    Readout(state, s);
+}
+BENCHMARK(BM_Readout_Mono8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Readout_16bitShift)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Readout_16bitTable)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Readout_8bitTable)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Readout_ColourBgr)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The physical limit of the path: the same bytes moved by memcpy row by row into one row buffer.
+void MemcpyRows(benchmark::State &state, size_t bytesPerPixel) {
+    const size_t stride = kWidth * bytesPerPixel;
+    std::vector<unsigned char> frame(stride * kHeight);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 7);
+    std::vector<unsigned char> row(stride);
+    for (auto _ : state) {
+        for (int r = 0; r < kHeight; ++r) {
+            std::memcpy(row.data(), frame.data() + stride * r, stride);
+            benchmark::ClobberMemory();
+        }
+        benchmark::DoNotOptimize(row.data());
+    }
+    SetBytes(state, stride * kHeight);
+}
+void BM_Memcpy_Mono8(benchmark::State &state) { MemcpyRows(state, 1); }
+void BM_Memcpy_Colour(benchmark::State &state) { MemcpyRows(state, 3); }
+BENCHMARK(BM_Memcpy_Mono8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Memcpy_Colour)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// OpenCV on the same frames: 16 -> 8 bits with a scale of 1/16, and an 8-bit table.
+void BM_OpenCV_ConvertTo16to8(benchmark::State &state) {
+    cv::Mat src(kHeight, kWidth, CV_16UC1), dst;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) src.at<uint16_t>(y, x) = static_cast<uint16_t>((x + 3 * y) & 0xFFF);
+    for (auto _ : state) {
+        src.convertTo(dst, CV_8U, 1.0 / 16.0);
+        benchmark::DoNotOptimize(dst.data);
+    }
+    SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
+}
+void BM_OpenCV_Lut8(benchmark::State &state) {
+    cv::Mat src(kHeight, kWidth, CV_8UC1), lut(1, 256, CV_8UC1), dst;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) src.at<uint8_t>(y, x) = static_cast<uint8_t>(x + 3 * y);
+    for (int i = 0; i < 256; ++i) lut.at<uint8_t>(0, i) = static_cast<uint8_t>(255 - i);
+    for (auto _ : state) {
+        cv::LUT(src, lut, dst);
+        benchmark::DoNotOptimize(dst.data);
+    }
+    SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
+}
+BENCHMARK(BM_OpenCV_ConvertTo16to8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenCV_Lut8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Per-call cost: a 2-pixel span against a full 8160-pixel row, both 8-bit.
+void RowCall(benchmark::State &state, int span) {
+    BenchHost host(CameraSetup{});
+    if (!host.Ok()) {
+        state.SkipWithError(host.Error().c_str());
+        return;
+    }
+    std::vector<unsigned char> row(kWidth);
+    int r = 0;
+    for (auto _ : state) {
+        if (!host.ReadRow(row.data(), r, 0, span - 1)) {
+            state.SkipWithError("a row was refused");
+            break;
+        }
+        benchmark::DoNotOptimize(row.data());
+        if (++r == kHeight) r = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+void BM_RowCall_Span2(benchmark::State &state) { RowCall(state, 2); }
+void BM_RowCall_FullRow(benchmark::State &state) { RowCall(state, kWidth); }
+BENCHMARK(BM_RowCall_Span2)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_RowCall_FullRow)->Unit(benchmark::kNanosecond);
+
+// The grab loop: doCVLGrab -> callback -> every row -> next grab, frame time 0.
+void BM_GrabLoop_Mono8(benchmark::State &state) {
+    BenchHost host(CameraSetup{});
+    if (!host.Ok()) {
+        state.SkipWithError(host.Error().c_str());
+        return;
+    }
+    std::vector<unsigned char> row(kWidth);
+    for (auto _ : state) {
+        if (!host.GrabAndWait() || !host.ReadAllRows(row.data())) {
+            state.SkipWithError("grab or row failed");
+            break;
+        }
+    }
+    SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
+}
+BENCHMARK(BM_GrabLoop_Mono8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// How the readout cost grows with the width, and the grab loop with the number of stacked frames.
+void BM_ReadoutWidth_Mono8(benchmark::State &state) {
+    CameraSetup s;
+    s.width = static_cast<int>(state.range(0));
+    Readout(state, s);
+}
+BENCHMARK(BM_ReadoutWidth_Mono8)
+    ->Arg(256)->Arg(1024)->Arg(4096)->Arg(8160)->Arg(16384)
+    ->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_GrabLoopStack_Mono8(benchmark::State &state) {
+    CameraSetup s;
+    s.width = 2048;
+    s.height = 1000;
+    s.heightMultiplier = static_cast<int>(state.range(0));
+    BenchHost host(s);
+    if (!host.Ok()) {
+        state.SkipWithError(host.Error().c_str());
+        return;
+    }
+    std::vector<unsigned char> row(static_cast<size_t>(host.Width()));
+    for (auto _ : state) {
+        if (!host.GrabAndWait() || !host.ReadAllRows(row.data())) {
+            state.SkipWithError("grab or row failed");
+            break;
+        }
+    }
+    SetBytes(state, static_cast<size_t>(host.Width()) * host.Rows());
+}
+BENCHMARK(BM_GrabLoopStack_Mono8)->Arg(1)->Arg(5)->Arg(10)->Arg(25)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+} // namespace kestcam::bench
+
+BENCHMARK_MAIN();
