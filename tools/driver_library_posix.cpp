@@ -12,7 +12,9 @@ DriverLibrary::~DriverLibrary() {
 }
 
 bool DriverLibrary::OpenHandle(const std::string &path, std::string &error) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped after dlclose, as a host keeps its driver: the driver's process-wide objects live
+    // until the process ends.
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle_ == nullptr) {
         const char *why = dlerror();
         error = why != nullptr ? why : ("cannot load " + path);

@@ -1,13 +1,70 @@
-// mil_digitizer.cpp - camera identity.
+// mil_digitizer.cpp - a camera's life: open (settings, digitizer, format check, thread, buffers,
+// controls, lookup table), grab requests, row read-out, close and destruction.
 #include "acquisition/mil_digitizer.h"
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdarg>
 #include <cstdio>
+#include <new>
+#include <vector>
+
+#include "acquisition/grab_thread.h"
+#include "acquisition/lut_table.h"
+#include "driver/logger.h"
+#include "mil/mil_app.h"
+#include "os/message_box.h"
 
 namespace kestcam {
 
-MilDigitizer::MilDigitizer(MilApp *app, MilSystem *system) : app_(app), system_(system) {}
+namespace {
 
-MilDigitizer::~MilDigitizer() = default;
+constexpr const char *kDefaultDcf = "M_DEFAULT";
+
+bool EqualsIgnoreCase(const std::string &a, const char *b) {
+    const std::string other(b);
+    return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string Format(const char *format, ...) KC_PRINTF(1, 2);
+std::string Format(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+bool IsMonochrome(int colorMode) {
+    return colorMode == 0 || colorMode == 1024;
+}
+
+} // namespace
+
+MilDigitizer::MilDigitizer(MilApp *app, MilSystem *system) : app_(app), system_(system), buffers_(system) {}
+
+MilDigitizer::~MilDigitizer() {
+    std::unique_ptr<GrabThread> thread;
+    {
+        std::unique_lock<std::mutex> lock(lifecycleMutex_);
+        lifecycleIdle_.wait(lock, [this] { return !closing_; });
+        opened_ = false;
+        thread = std::move(grabThread_);
+    }
+    // The thread ends before the digitizer goes: a grab may still be running on it.
+    thread.reset();
+    ReleaseDigitizer();
+    // The members follow in reverse order of declaration: settings, table and name, and last the
+    // ring, whose destruction frees every buffer.
+}
 
 bool MilDigitizer::Setup(int index, int dev, int k) {
     char text[64];
@@ -18,6 +75,323 @@ bool MilDigitizer::Setup(int index, int dev, int k) {
     name_ = text;
     number_ = k;
     return true;
+}
+
+bool MilDigitizer::OnOwnAcquisitionThread() const {
+    return GrabThread::CurrentCamera() == this;
+}
+
+void MilDigitizer::ReleaseDigitizer() {
+    const MilId id = idDigitizer_.exchange(0);
+    if (id != 0) Mil().MdigFree(id);
+}
+
+bool MilDigitizer::AllocateDigitizer() {
+    std::string dcf = kDefaultDcf;
+    if (settings_.UseDefaultDCF.value == 0 && settings_.DCF_FILE.value != kDefaultDcf)
+        dcf = Logger::Instance().MakeAbsolutePath(settings_.DCF_FILE.value);
+
+    const MilId systemId = system_ != nullptr ? system_->SystemId() : 0;
+    MilId id = 0;
+    Mil().MdigAlloc(systemId, number_, dcf.c_str(), mil::kDefault, &id);
+    if (id == 0) {
+        KC_LOG(1, "MilDigitizer::Init: WARNING: MdigAlloc failed with DCF file: %s, %s\n", dcf.c_str(),
+               GetMilErrorText().c_str());
+        if (EqualsIgnoreCase(dcf, kDefaultDcf)) {
+            KC_LOG(1, "Check matrox MIL settings\n");
+            return false;
+        }
+        Mil().MdigAlloc(systemId, number_, kDefaultDcf, mil::kDefault, &id);
+        if (id == 0) {
+            KC_LOG(1, "MilDigitizer::Init: ERROR failed with M_DEFAULT, %s.\nCheck matrox MIL settings\n",
+                   GetMilErrorText().c_str());
+            os::ShowMessageBox(os::MessageBoxIcon::Error,
+                               Format("Digitizer #%d: Cannot open neither supplied DCF '%s' nor the default "
+                                      "DCF\n.Please check the settings.",
+                                      number_, dcf.c_str()));
+            return false;
+        }
+        os::ShowMessageBox(os::MessageBoxIcon::Warning,
+                           Format("Digitizer #%d: the supplied DCF file '%s' failed to open.\nThe camera is "
+                                  "opened with default DCF instead.",
+                                  number_, dcf.c_str()));
+    }
+    idDigitizer_ = id;
+    return true;
+}
+
+bool MilDigitizer::InquireFormat(int &sizeBand) {
+    const MilId id = DigitizerId();
+    {
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        settings_.Width.max = Mil().MdigInquire(id, mil::kSizeX, nullptr);
+        settings_.Height.max = Mil().MdigInquire(id, mil::kSizeY, nullptr);
+    }
+    const int colorMode = Mil().MdigInquire(id, mil::kColorMode, nullptr);
+    sizeBand = Mil().MdigInquire(id, mil::kSizeBand, nullptr);
+    const int sizeBit = Mil().MdigInquire(id, mil::kSizeBit, nullptr);
+    KC_LOG(2, "MilDigitizer::Init: From digitizer: ColorMode=%d SizeBand=%d SizeBit=%d", colorMode, sizeBand,
+           sizeBit);
+
+    const bool accepted =
+        (sizeBand == 1 && IsMonochrome(colorMode)) || (sizeBand == 3 && !IsMonochrome(colorMode));
+    if (!accepted) {
+        KC_LOG(1, "MilDigitizer::Open: ERROR: unrecognized sizeband(%d)/colormode(%d)/bitsize(%d) combination",
+               sizeBand, colorMode, sizeBit);
+        return false;
+    }
+    return true;
+}
+
+bool MilDigitizer::Open(int port, int out[2]) {
+    if (OnOwnAcquisitionThread()) {
+        KC_LOG(1, "MilDigitizer::Open: ERROR: called from the camera's own completion callback, port=%d\n", port);
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(lifecycleMutex_);
+    lifecycleIdle_.wait(lock, [this] { return !closing_; });
+    if (opened_) return false;
+    KC_LOG(2, "MilDigitizer::Open: port=%d, id=%d\n", port, static_cast<int>(DigitizerId()));
+
+    {
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        settings_.Load(name_.c_str());
+    }
+    Logger &logger = Logger::Instance();
+    logger.SetLogLevel(settings_.LogLevel.value);
+    logger.SetLogIntoFile(settings_.LogIntoFile.value != 0);
+
+    // A digitizer left by an earlier Open that failed once the port was bound is allocated anew,
+    // with the DCF the settings name now; allocating a second one beside it would leak the first.
+    ReleaseDigitizer();
+    if (!AllocateDigitizer()) return false;
+
+    // Until the port is bound no closeCVLPort can reach this camera, so a failure before that point
+    // gives back what this Open allocated.
+    int sizeBand = 0;
+    if (!InquireFormat(sizeBand)) {
+        ReleaseDigitizer();
+        return false;
+    }
+    int width = 0;
+    int height = 0;
+    int frames = 0;
+    {
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        width = settings_.Width.max;
+        height = settings_.Height.max;
+        frames = settings_.HeightMultiplier.value;
+    }
+    if (DigitizerId() == 0 || width <= 0 || height <= 0) {
+        KC_LOG(1, "MilDigitizer::Open: ERROR: incorrect state: idDigitizer==%d width=%d height=%d, port=%d\n",
+               static_cast<int>(DigitizerId()), width, height, port);
+        ReleaseDigitizer();
+        return false;
+    }
+
+    if (grabThread_) {
+        KC_LOG(1, "MilDigitizer::Init: WARNING: grab thread already initialized for camera=%s\n", name_.c_str());
+    } else {
+        grabThread_.reset(new (std::nothrow) GrabThread(this));
+        if (!grabThread_ || !grabThread_->Init()) {
+            KC_LOG(1, "MilDigitizer::Init: ERROR: grab thread could not be initialized for camera=%s\n",
+                   name_.c_str());
+            // A thread object without a thread would accept requests nobody grabs.
+            grabThread_.reset();
+            ReleaseDigitizer();
+            return false;
+        }
+    }
+
+    // Direct serial control of the camera (BaslerPortAccessEnabled) opens its link here; it comes
+    // with the serial camera work.
+
+    {
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        settings_.Width.value = width;
+        settings_.Height.value = height;
+        if (out != nullptr) {
+            out[0] = width;
+            const long long rowsPerGrab = static_cast<long long>(height) * frames;
+            out[1] = static_cast<int>(std::clamp<long long>(rowsPerGrab, INT_MIN, INT_MAX));
+        }
+        // From here on the port is bound, also when a later step fails: closeCVLPort releases it.
+        port_ = port;
+        buffers_.Init(&settings_, width, height, sizeBand, settings_.UseLUT.value != 0 ? lut_.data() : nullptr);
+    }
+    if (!buffers_.IsInitialized()) {
+        KC_LOG(1, "MilDigitizer::Init: ERROR: Could not initialize grab buffers, port=%d\n", port);
+        return false;
+    }
+    opened_ = true;
+
+    // Checked after each control: the library reports only the error of its latest call.
+    const MilId id = DigitizerId();
+    Mil().MdigControl(id, mil::kControl4016, 1.0);
+    bool controlsOk = Mil().MappGetError(mil::kErrorCurrent, nullptr) == 0;
+    if (controlsOk) {
+        Mil().MdigControl(id, mil::kGrabTimeout, static_cast<double>(settings_.GrabTimeout.value));
+        controlsOk = Mil().MappGetError(mil::kErrorCurrent, nullptr) == 0;
+    }
+    if (!controlsOk) {
+        KC_LOG(1, "GrabThread::Open: ERROR: MdigControl failed, %s\n", GetMilErrorText().c_str());
+        return false;
+    }
+
+    // The enabled camera parameters (exposure mode first) are sent over the serial link here; they
+    // come with the serial camera work.
+
+    ApplyLut();
+
+    // Frame sharing (ShareCamera, under ShareName) starts here; it comes with the sharing server.
+
+    return true;
+}
+
+void MilDigitizer::ApplyLut() {
+    Mil().MdigLut(DigitizerId(), mil::kDefault);
+    if (settings_.UseLUT.value == 0) return;
+
+    // Read outside the row lock: row reads of the previous image go on meanwhile.
+    std::vector<uint16_t> table(kLutEntries);
+    static_assert(kLutEntries == kLutTableSize, "the camera's table is the table the loader fills");
+    const bool loaded = LoadLutTable(settings_.LUT_FILE.value, settings_.lutcolumn.value, table.data());
+
+    std::lock_guard<std::mutex> rows(rowsMutex_);
+    if (loaded) {
+        std::copy(table.begin(), table.end(), lut_.begin());
+        return;
+    }
+    lut_.fill(0);
+    settings_.UseLUT.value = 0;
+    buffers_.DetachLut();
+    KC_LOG(1, "MilDigitizer::ApplyLut: WARNING: Unrecognized/incorrect csv file. Disabling LUT\n");
+}
+
+bool MilDigitizer::Close() {
+    if (OnOwnAcquisitionThread()) {
+        // The thread would have to wait for its own end.
+        KC_LOG(1,
+               "MilDigitizer::Close: ERROR: called from the camera's own completion callback, port=%d; the camera "
+               "stays open\n",
+               Port());
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(lifecycleMutex_);
+    lifecycleIdle_.wait(lock, [this] { return !closing_; });
+
+    // A camera that is neither open nor bound has nothing new to store: its section was written
+    // when it was last closed, and writing defaults of a never-opened camera would wipe what the
+    // user configured.
+    if (opened_ || Port() != -1) {
+        // The camera's current values are read back over the serial link here when
+        // BaslerPortAccessEnabled is set; that comes with the serial camera work.
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        settings_.Save(name_.c_str());
+    } else {
+        KC_LOG(2, "MilDigitizer::Close: camera %s is not bound to a port, its settings stay as stored\n",
+               name_.c_str());
+    }
+
+    // Sharing stops here; it comes with the sharing server.
+
+    opened_ = false;
+    if (std::unique_ptr<GrabThread> thread = std::move(grabThread_)) {
+        // Not under the mutex: the completion callback may still be running and request a grab,
+        // which is then refused instead of waiting for this Close.
+        closing_ = true;
+        lock.unlock();
+        thread.reset();
+        lock.lock();
+        closing_ = false;
+    }
+    // A request the thread did not reach before it stopped must not block every later grab.
+    grabInProgress_ = false;
+    ReleaseDigitizer();
+    port_ = -1;
+    lock.unlock();
+    lifecycleIdle_.notify_all();
+    KC_LOG(2, "MilDigitizer::Close\n");
+    return true;
+}
+
+bool MilDigitizer::Grab() {
+    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    const int port = Port();
+    if (!opened_) {
+        KC_LOG(1, "MilDigitizer::Grab: ERROR: camera not opened, on port=%d\n", port);
+        return false;
+    }
+    if (!grabThread_) {
+        KC_LOG(1, "MilDigitizer::Grab: ERROR: grab thread not initialized on port=%d\n", port);
+        return false;
+    }
+    if (!buffers_.IsInitialized()) {
+        KC_LOG(1, "MilDigitizer::Grab: ERROR: buffer not initialized on port=%d\n", port);
+        return false;
+    }
+    bool idle = false;
+    if (!grabInProgress_.compare_exchange_strong(idle, true)) {
+        KC_LOG(1, "MilDigitizer::Grab: WARNING: grab ignored, since another grab is in progress on port=%d\n",
+               port);
+        return false;
+    }
+    KC_LOG(3, "MilDigitizer::Grab: port=%d\n", port);
+    grabThread_->Signal();
+    return true;
+}
+
+bool MilDigitizer::GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) {
+    if (dst == nullptr) {
+        KC_LOG(1, "MilDigitizer::GetRow: ERROR: target buffer not supplied\n");
+        return false;
+    }
+    std::lock_guard<std::mutex> rows(rowsMutex_);
+    const int height = settings_.Height.max;
+    const int frames = settings_.HeightMultiplier.value;
+    const long long rowCount = static_cast<long long>(height) * frames;
+    if (row < 0 || row >= rowCount) {
+        KC_LOG(1, "MilDigitizer::GetRow: ERROR: invalid row number=%d height=%d frames=%d\n", row, height, frames);
+        return false;
+    }
+    // Compared as unsigned values, so negative columns count as huge ones. The span must also end
+    // inside the image: a first column near the end would otherwise read past the row.
+    const unsigned width = settings_.Width.max > 0 ? static_cast<unsigned>(settings_.Width.max) : 0u;
+    if (lastPix <= firstPix || lastPix - firstPix >= width || lastPix >= width) {
+        KC_LOG(1, "MilDigitizer::GetRow: ERROR: invalid column, lastPix=%d firstPix=%d width=%d\n",
+               static_cast<int>(lastPix), static_cast<int>(firstPix), settings_.Width.max);
+        return false;
+    }
+    const bool result =
+        buffers_.GetRow(dst, static_cast<unsigned>(row), static_cast<int>(firstPix), static_cast<int>(lastPix));
+    if (row == rowCount - 1) KC_LOG(3, "MilDigitizer::GetRow: the last row being fetched, port==%d\n", Port());
+    return result;
+}
+
+void MilDigitizer::SetCompleteCB(CompleteCallback callback) {
+    const CompleteCallback previous = completeCallback_.exchange(callback);
+    std::string message = "MilCamera::SetCompleteCB: ";
+    if (previous != nullptr) {
+        message += "CB was already assigned. ";
+        if (callback != nullptr && callback == previous) message += "The new CB is the same function. ";
+    }
+    if (callback == nullptr) message += "Resetting CB to null. ";
+    message += "\n";
+    KC_LOG(2, "%s", message.c_str());
+}
+
+void MilDigitizer::SetContinuousGrab(bool on) {
+    KC_LOG(2, "MilDigitizer::SetContinuousGrab: entering, mode=%s\n", on ? "on" : "off");
+    if (continuous_.exchange(on) == on) {
+        KC_LOG(3, "MilDigitizer::SetContinuousGrab has no effect -- the same mode is already active\n");
+        return;
+    }
+    KC_LOG(2, "MilDigitizer::SetContinuousGrab: leaving\n");
+}
+
+void MilDigitizer::NotifyFrameReady() {
+    // With ShareCamera on, the sharing server is told of the new frame here and reads its rows
+    // through GetRow. The sharing server comes with its own work; until then no frame is shared.
 }
 
 } // namespace kestcam

@@ -1,19 +1,33 @@
-// mil_digitizer.h - one camera: one digitizer of one board, bound to a host port while open.
+// mil_digitizer.h - one camera: one digitizer of one board, bound to a host port while open. It
+// owns its settings, its grab-buffer ring, its lookup table and, while open, its acquisition thread.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
+#include "acquisition/mil_grab_buffers.h"
+#include "kestcam/kestcam.h"
 #include "mil/mil_api.h"
+#include "settings/camera_settings.h"
 
 namespace kestcam {
 
+class GrabThread;
 class MilApp;
 class MilSystem;
 
 class MilDigitizer {
 public:
+    static constexpr size_t kLutEntries = 131072;
+
     MilDigitizer(MilApp *app, MilSystem *system);
+    // Stops the acquisition thread before the digitizer is freed, and frees the buffers last.
+    // The settings are not stored.
     ~MilDigitizer();
     MilDigitizer(const MilDigitizer &) = delete;
     MilDigitizer &operator=(const MilDigitizer &) = delete;
@@ -21,17 +35,84 @@ public:
     // Names the camera "Camera k+1" on device 0 of installed system 0, else "Camera s+1-d+1-k+1".
     bool Setup(int index, int dev, int k);
 
+    // Binds the camera to port and makes it ready to grab. On success out[0] is the image width and
+    // out[1] the rows per grab (Height x HeightMultiplier).
+    bool Open(int port, int out[2]);
+    // Stores the settings, stops the thread, frees the digitizer and unbinds the port; the buffer
+    // ring stays for the next Open. Always true.
+    bool Close();
+
+    // Hands one grab request to the acquisition thread; true when accepted.
+    bool Grab();
+    // Columns firstPix..lastPix (both included) of one row of the last grab into dst, 8 bits per
+    // sample (three, blue-green-red, per pixel for a colour camera).
+    bool GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix);
+    void SetCompleteCB(CompleteCallback callback);
+    // Takes effect at the next request; a running sequence is finished first.
+    void SetContinuousGrab(bool on);
+
     const std::string &Name() const { return name_; }
     int Number() const { return number_; }
     int Port() const { return port_.load(std::memory_order_acquire); }
+    bool IsOpened() const { return opened_.load(std::memory_order_acquire); }
+    bool IsContinuous() const { return continuous_.load(std::memory_order_acquire); }
+    bool IsGrabInProgress() const { return grabInProgress_.load(std::memory_order_acquire); }
+    MilId DigitizerId() const { return idDigitizer_.load(std::memory_order_acquire); }
+    MilApp *App() const { return app_; }
+    MilSystem *System() const { return system_; }
+    int StoredValue() const { return storedValue_; }
+    void SetStoredValue(int value) { storedValue_ = value; }
+
+    // Reads or changes the settings while no row is being read: every row read consults them, so a
+    // change made from outside the camera's own open and close goes through here.
+    template <typename F> decltype(auto) WithSettings(F &&f) {
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        return f(settings_);
+    }
+
+    // For the acquisition thread.
+    MilGrabBuffers &Buffers() { return buffers_; }
+    CompleteCallback GetCompleteCB() const { return completeCallback_.load(std::memory_order_acquire); }
+    void ClearGrabInProgress() { grabInProgress_.store(false, std::memory_order_release); }
+    // A grabbed frame is complete: the place where a running sharing server is told of it.
+    void NotifyFrameReady();
 
 private:
+    // Steps of Open; each logs its own reason.
+    bool AllocateDigitizer();
+    bool InquireFormat(int &sizeBand);
+    void ReleaseDigitizer();
+    void ApplyLut();
+    // True when called from this camera's own acquisition thread (its completion callback), which
+    // an Open or Close would have to wait for.
+    bool OnOwnAcquisitionThread() const;
+
+    // Declared in the order of release: the thread goes before everything it uses.
+    std::unique_ptr<GrabThread> grabThread_;
     int number_ = 0;
-    MilId idDigitizer_ = 0;
+    std::atomic<MilId> idDigitizer_{0};
     MilApp *app_;
     MilSystem *system_;
+    MilGrabBuffers buffers_;
     std::atomic<int> port_{-1};
+    std::atomic<bool> opened_{false};
+    std::atomic<bool> continuous_{false};
     std::string name_;
+    int storedValue_ = 0;
+    std::array<uint16_t, kLutEntries> lut_{}; // 16-bit to 8-bit table, delivered by its low byte
+    CameraSettings settings_;
+    std::atomic<CompleteCallback> completeCallback_{nullptr};
+    std::atomic<bool> grabInProgress_{false};
+
+    // Open, Close and destruction run one at a time. Close does not hold the mutex while it waits
+    // for the acquisition thread (whose callback may request the next grab); `closing_` keeps the
+    // other lifecycle steps out meanwhile. Grab takes the mutex only briefly.
+    std::mutex lifecycleMutex_;
+    std::condition_variable lifecycleIdle_;
+    bool closing_ = false;
+    // Row reads of the host and of the sharing thread, and every change of what they read (the
+    // ring, the table, the geometry settings), one at a time.
+    std::mutex rowsMutex_;
 };
 
 } // namespace kestcam

@@ -1,0 +1,76 @@
+// mil_grab_buffers.h - a camera's ring of grab buffers (one per frame of a grab, up to 50), read
+// back as one tall image, row by row, converted to 8 bits per sample.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "mil/mil_api.h"
+
+namespace kestcam {
+
+class CameraSettings;
+class MilSystem;
+
+// The 16-bit to 8-bit conversion of one sample: v >> n, saturated at 255 (n of 16 or more gives 0,
+// n of 0 or less shifts nothing).
+uint8_t SaturatingShift(uint16_t v, int n);
+
+// Row conversions of `count` samples. Plain loops over contiguous memory, no allocation, so that the
+// compiler vectorises them; they are what every delivered row costs beyond the copy out of MIL.
+void ShiftRow8(uint8_t *row, size_t count, int shift);                               // in place, shift > 0
+void ShiftRow16(const uint16_t *src, uint8_t *dst, size_t count, int shift);         // SaturatingShift each
+void LowByteRow16(const uint16_t *src, uint8_t *dst, size_t count);                  // no clamping
+void LutRow8(uint8_t *row, size_t count, const uint16_t *lut);                       // in place, low byte
+void LutRow16(const uint16_t *src, uint8_t *dst, size_t count, const uint16_t *lut); // low byte
+
+// Not synchronised: the owning camera serialises Init, ReleaseBuffers, DetachLut and GetRow.
+class MilGrabBuffers {
+public:
+    static constexpr int maxBufferCount = 50;
+    // Only reported in the "incorrect dimensions" line; it bounds nothing.
+    static constexpr int kReportedMaxBufSize = 32640000;
+
+    explicit MilGrabBuffers(MilSystem *system);
+    ~MilGrabBuffers();
+    MilGrabBuffers(const MilGrabBuffers &) = delete;
+    MilGrabBuffers &operator=(const MilGrabBuffers &) = delete;
+
+    // (Re)allocates HeightMultiplier buffers of width x height with sizeband bands; an unchanged
+    // geometry keeps the buffers and their contents. lut (131072 entries) or null: the table rows
+    // are converted through. The caller reads IsInitialized afterwards.
+    void Init(CameraSettings *settings, int width, int height, int sizeband, const uint16_t *lut);
+    bool IsInitialized() const { return initialized_; }
+    void ReleaseBuffers();
+    // Rows are converted by the shift rule from now on.
+    void DetachLut() { lut_ = nullptr; }
+
+    // Columns firstPix..lastPix (both included) of row `row` of the tall image into dst:
+    // (lastPix - firstPix + 1) bytes per band. Refuses anything outside the ring.
+    bool GetRow(unsigned char *dst, unsigned row, int firstPix, int lastPix);
+
+    int BufCount() const { return bufCount_; }
+    MilId *BufIds() { return bufIds_.data(); }
+    int SizeBand() const { return sizeband_; }
+    int PixelSize() const { return pixelsize_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    const uint16_t *Lut() const { return lut_; }
+
+private:
+    std::array<MilId, maxBufferCount> bufIds_{};
+    int bufCount_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    std::unique_ptr<uint16_t[]> rowBuffer_; // staging for 16-bit rows, width_ entries
+    bool initialized_ = false;
+    MilSystem *system_;
+    CameraSettings *settings_ = nullptr;
+    const uint16_t *lut_ = nullptr;
+    int sizeband_ = -1;
+    int pixelsize_ = 8;
+};
+
+} // namespace kestcam
