@@ -1,4 +1,6 @@
 # Source selection: portable files everywhere, *_win32.cpp on Windows, *_posix.cpp elsewhere.
+include(${CMAKE_CURRENT_LIST_DIR}/KestcamWindows.cmake)
+
 function(kc_glob_sources out)
   set(all)
   foreach(dir ${ARGN})
@@ -24,9 +26,10 @@ endfunction()
 function(kc_driver_setup target)
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME kestcam)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/src/driver/kestcam.def)
-      target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/driver/kestcam.def)
-    endif()
+    # Exactly the listed exports, by their plain names; the .def also keeps the linker from
+    # exporting anything else of the statically linked runtime.
+    kc_write_driver_def(${CMAKE_BINARY_DIR}/kestcam.def)
+    target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/kestcam.def)
   else()
     # Only the host contract leaves the shared object: a version script made from the export list
     # also hides the template instantiations the standard library would otherwise export.

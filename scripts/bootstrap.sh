@@ -9,6 +9,11 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine64
 )
 
+# The benchmarks also compare with OpenCV; only bench/run.sh asks for it.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libopencv-core-dev)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "acquisition/lut_generator.h"
 #include "acquisition_fixture.h"
 
 namespace kestcam::test {
@@ -75,6 +76,29 @@ TEST_F(AcquisitionLut, AnUnknownColumnDisablesTheTable) {
     EXPECT_EQ(Log().Count("Disabling LUT"), 1u);
     ASSERT_TRUE(GrabAndWait(0));
     EXPECT_EQ(Row(0, 1), ExpectedRow(2048, 1, 8, [](uint32_t v) { return static_cast<uint8_t>(v); }));
+}
+
+TEST_F(AcquisitionLut, AGeneratedTableConvertsEveryPixelOfTheTwelveBitCamera) {
+    const std::string table = dir_.File("generated.csv");
+    ASSERT_TRUE(WriteLutGeneratorFile(table, 0, 12, 3));
+    WriteSettings("Camera 2", "Use16bit=1\nUseLUT=1\nLUT_FILE=" + table + "\nlutcolumn=ln\n");
+    ASSERT_EQ(Initialize(), 1);
+    ASSERT_TRUE(Open("Camera 2", 0));
+    ASSERT_TRUE(GrabAndWait(0));
+    for (int y = 0; y < 1000; ++y) {
+        const auto expected = ExpectedRow(
+            2048, y, 12, [](uint32_t v) { return static_cast<uint8_t>(LutGeneratorValue(static_cast<int>(v), 0, 12, 3)); });
+        ASSERT_EQ(Row(0, y), expected) << "row " << y;
+    }
+}
+
+TEST_F(AcquisitionLut, EightBitRowsDeliverTheLowByteOfEntriesAbove255) {
+    const std::string table = TableFile(255, [](int x) { return x * 7 + 300; });
+    WriteSettings("Camera 1", "UseLUT=1\nLUT_FILE=" + table + "\nlutcolumn=wild\n");
+    ASSERT_EQ(Initialize(), 1);
+    ASSERT_TRUE(Open("Camera 1", 0));
+    ASSERT_TRUE(GrabAndWait(0));
+    EXPECT_EQ(Row(0, 77), ExpectedRow(2048, 77, 8, [](uint32_t v) { return static_cast<uint8_t>(v * 7 + 300); }));
 }
 
 } // namespace

@@ -14,6 +14,15 @@ namespace kestcam {
 namespace {
 
 std::vector<std::string> g_texts;
+
+// The log file is written in text mode: lines end in the platform's line end.
+std::string ReadLog(const std::string &file) {
+    std::string text = test::TempDir::Read(file);
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+}
 void KESTCAM_CDECL Capture(const char *text) { g_texts.emplace_back(text); }
 
 class LoggerTest : public ::testing::Test {
@@ -95,7 +104,7 @@ TEST_F(LoggerTest, NullCallbackSkipsOutputButFileStillWritten) {
     Logger::Instance().SetLogIntoFile(true);
     Logger::Instance().Print(1, "to the file only");
     EXPECT_TRUE(g_texts.empty());
-    EXPECT_EQ(test::TempDir::Read(LogFile()), "to the file only\n");
+    EXPECT_EQ(ReadLog(LogFile()), "to the file only\n");
 }
 
 TEST_F(LoggerTest, LogFileHoldsMessagesWithoutStampsAndIsAppended) {
@@ -104,7 +113,7 @@ TEST_F(LoggerTest, LogFileHoldsMessagesWithoutStampsAndIsAppended) {
     Logger::Instance().Print(1, "one");
     Logger::Instance().Print(2, "two\n");
     Logger::Instance().Print(4, "filtered");
-    EXPECT_EQ(test::TempDir::Read(LogFile()), "earlier\none\ntwo\n");
+    EXPECT_EQ(ReadLog(LogFile()), "earlier\none\ntwo\n");
 }
 
 TEST_F(LoggerTest, LinesWithoutASystemPathAreHeldThenWrittenAheadOfTheNext) {
@@ -121,7 +130,7 @@ TEST_F(LoggerTest, LinesWithoutASystemPathAreHeldThenWrittenAheadOfTheNext) {
     log.SetSystemPath(dir_.Str());
     log.Print(1, "fourth");
     EXPECT_EQ(log.PendingLineCount(), 0u);
-    const std::string text = test::TempDir::Read(LogFile());
+    const std::string text = ReadLog(LogFile());
     EXPECT_NE(text.find("first\nsecond\nthird\nfourth\n"), std::string::npos) << text;
 }
 
