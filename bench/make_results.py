@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Turns the benchmark JSON of one run into bench/RESULTS.md: throughput, the goal ratios, scaling."""
 import json
+import os
 import platform
 import sys
 from datetime import date
@@ -16,6 +17,15 @@ def load(path):
         name = b.get("run_name", b["name"]).replace("/real_time", "")
         res[name] = b
     return data.get("context", {}), res
+
+
+def end_load(results_path):
+    """The load average run.sh noted as the benchmarks ended (Linux only), kept beside the results."""
+    try:
+        with open(os.path.join(os.path.dirname(results_path), "bench-load-end.txt")) as f:
+            return ", ".join(f.read().split()[:3])
+    except OSError:
+        return None
 
 
 def gbps(b):
@@ -34,6 +44,15 @@ def main():
     out.append(f"Measured {date.today().isoformat()} on {ctx.get('num_cpus', '?')} CPUs "
                f"({platform.machine()}), {ctx.get('library_build_type', '')} Google Benchmark, "
                "median of the repetitions. Produced by `bench/run.sh`; all numbers come from one run.\n")
+    load_start = ctx.get("load_avg")
+    load_end = end_load(sys.argv[1])
+    details = [f"row kernels in use: {ctx.get('row_kernels', 'unknown')}",
+               f"OpenCV threads: {ctx.get('opencv_threads', 'unknown')}"]
+    if load_start:
+        details.append("load average at start: " + ", ".join(f"{v:.2f}" for v in load_start))
+    if load_end:
+        details.append("at end: " + load_end)
+    out.append("; ".join(details) + ".\n")
     out.append("## Full-frame throughput (8160 x 1000)\n")
     out.append("| benchmark | time per frame | GB/s delivered |")
     out.append("|---|---|---|")
@@ -66,6 +85,20 @@ def main():
         met = value >= limit if higher else value <= limit
         out.append(f"| {label} | {value:.3f} | {goal} | {'yes' if met else 'no'} |")
     out.append("")
+
+    limits = [("BM_Limit_Copy16Rows", "copy of the 16-bit rows into one staging row (what MbufGet2d does)"),
+              ("BM_Limit_Copy16ThenShift", "that copy, then the driver's shift kernel: the readout without per-call costs"),
+              ("BM_Limit_Shift16FromFrame", "the shift kernel reading the frame directly (no staging copy)")]
+    if any(name in r for name, _ in limits):
+        out.append("## What bounds the 16-bit readout (8160 x 1000, outside the driver)\n")
+        out.append("| benchmark | what it does | time per frame | vs OpenCV convertTo |")
+        out.append("|---|---|---|---|")
+        for name, what in limits:
+            if name in r:
+                vs = ratio(name, "BM_OpenCV_ConvertTo16to8")
+                out.append(f"| {name} | {what} | {ns(r[name]) / 1e6:.3f} ms | "
+                           f"{'' if vs is None else f'{vs:.2f}'} |")
+        out.append("")
 
     out.append("## Readout cost by width (8-bit mono, 1000 rows)\n")
     out.append("| width | time per frame | GB/s |")

@@ -10,6 +10,8 @@ cmake --build --preset release --target kestcam_bench
 out=build/release/bench-results.json
 build/release/bin/kestcam_bench --benchmark_out="$out" --benchmark_out_format=json \
   --benchmark_repetitions="${BENCH_REPETITIONS:-3}" --benchmark_report_aggregates_only=true "$@"
+# The machine is shared: the load as the run ends goes into the results beside the load at its start.
+if [ -r /proc/loadavg ]; then cp /proc/loadavg build/release/bench-load-end.txt; else rm -f build/release/bench-load-end.txt; fi
 notes=""; [ -f bench/ANALYSIS.md ] && notes=bench/ANALYSIS.md
 python3 bench/make_results.py "$out" bench/RESULTS.md $notes
 echo "bench: wrote bench/RESULTS.md"

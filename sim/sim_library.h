@@ -2,6 +2,8 @@
 // buffers, their tables and the grabs. The C entry points of sim_mil.cpp forward here.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -23,16 +25,21 @@ struct SimSystem {
     std::vector<DigitizerConfig> digitizers;
 };
 
-// One allocated image buffer: `bands` planes of width x height samples, one after another.
+// One image buffer: `bands` planes of width x height samples, one after another. Its object is
+// pooled: once made it lives as long as the library, and after MbufFree it serves a later
+// allocation under a new id. So a pointer to it, however old, may always be locked; under `mutex`
+// the holder checks that `id` is still the one it asked for. Row reads find it that way without
+// the library's lock.
 struct SimBuffer {
+    std::mutex mutex; // a grab writes the pixels while other threads read rows
+
+    // Changed only under both the library's lock and `mutex`; read under either.
+    MilId id = 0; // 0 while pooled
     MilId system = 0;
     int width = 0;
     int height = 0;
     int bands = 1;
     int bits = 8; // 8 or 16
-
-    std::mutex mutex; // guards everything below: a grab writes while other threads read rows
-    bool freed = false;
     std::vector<uint8_t> pixels8;
     std::vector<uint16_t> pixels16;
 };
@@ -98,12 +105,14 @@ private:
     SimLibrary() = default;
 
     std::shared_ptr<SimDigitizer> FindDigitizer(MilId id, const char *function);
-    std::shared_ptr<SimBuffer> FindBuffer(MilId id, const char *function);
+    // The buffer `id`, its mutex held through `lock`; null (and the error set) for an id that is
+    // not an allocated buffer.
+    SimBuffer *LockBuffer(MilId id, std::unique_lock<std::mutex> &lock, const char *function);
     bool Grab(MilId digitizer, const MilId *buffers, MilInt count, bool sequence, const char *function);
     // Frees objects while mutex_ is held; a grab still running on them fails without touching
-    // freed memory, since it holds its own references.
+    // freed memory: it holds its own reference to the digitizer, and buffer objects are pooled.
     void FreeDigitizerLocked(std::map<MilId, std::shared_ptr<SimDigitizer>>::iterator it);
-    void FreeBufferLocked(std::map<MilId, std::shared_ptr<SimBuffer>>::iterator it);
+    void FreeBufferLocked(std::map<MilId, SimBuffer *>::iterator it);
     void FreeSystemLocked(std::map<MilId, SimSystem>::iterator it);
     void FreeAllLocked();
 
@@ -113,8 +122,18 @@ private:
     MilId nextId_ = 1; // ids are never reused, so a stale id never reaches a newer object
     std::map<MilId, SimSystem> systems_;
     std::map<MilId, std::shared_ptr<SimDigitizer>> digitizers_;
-    std::map<MilId, std::shared_ptr<SimBuffer>> buffers_;
+    std::map<MilId, SimBuffer *> buffers_;               // the allocated ones, all from bufferPool_
+    std::vector<std::unique_ptr<SimBuffer>> bufferPool_; // every buffer object made; never shrinks
+    std::vector<SimBuffer *> idleBuffers_;               // pooled objects free for an allocation
     int lutResets_ = 0;
+
+    // Read and written without the lock: for each id slot, the object last found for it. Only a
+    // hint, checked under the object's own mutex; row reads that hit it never take mutex_.
+    static constexpr size_t kRecentBuffers = 64;
+    std::array<std::atomic<SimBuffer *>, kRecentBuffers> recentBuffers_{};
+    std::atomic<SimBuffer *> &RecentBuffer(MilId id) {
+        return recentBuffers_[static_cast<uint32_t>(id) % kRecentBuffers];
+    }
 };
 
 } // namespace kestcam::sim

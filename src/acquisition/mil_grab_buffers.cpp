@@ -9,87 +9,7 @@
 #include "mil/mil_app.h"
 #include "settings/camera_settings.h"
 
-#if defined(__GNUC__) || defined(__clang__)
-#define KC_RESTRICT __restrict__
-#elif defined(_MSC_VER)
-#define KC_RESTRICT __restrict
-#else
-#define KC_RESTRICT
-#endif
-
 namespace kestcam {
-
-uint8_t SaturatingShift(uint16_t v, int n) {
-    if (n >= 16) return 0;
-    const unsigned shifted = n > 0 ? static_cast<unsigned>(v) >> n : v;
-    return static_cast<uint8_t>(shifted < 255u ? shifted : 255u);
-}
-
-// Rows are converted in blocks of a fixed length, plus a scalar tail: a loop whose trip count is
-// known at compile time and whose pointers do not alias is vectorised at every optimisation level
-// that vectorises at all (GCC's -O2 included), without run-time alias checks.
-namespace {
-constexpr size_t kBlock = 32;
-} // namespace
-
-void ShiftRow8(uint8_t *KC_RESTRICT row, size_t count, int shift) {
-    // An 8-bit sample shifted right never exceeds 255: no saturation needed.
-    if (shift >= 8) {
-        std::fill(row, row + count, uint8_t{0});
-        return;
-    }
-    const unsigned s = shift > 0 ? static_cast<unsigned>(shift) : 0u;
-    size_t i = 0;
-    for (; i + kBlock <= count; i += kBlock) {
-        uint8_t *KC_RESTRICT block = row + i;
-        for (size_t j = 0; j < kBlock; ++j)
-            block[j] = static_cast<uint8_t>(block[j] >> s);
-    }
-    for (; i < count; ++i)
-        row[i] = static_cast<uint8_t>(row[i] >> s);
-}
-
-void ShiftRow16(const uint16_t *KC_RESTRICT src, uint8_t *KC_RESTRICT dst, size_t count, int shift) {
-    if (shift >= 16) {
-        std::fill(dst, dst + count, uint8_t{0});
-        return;
-    }
-    const unsigned s = shift > 0 ? static_cast<unsigned>(shift) : 0u;
-    size_t i = 0;
-    for (; i + kBlock <= count; i += kBlock) {
-        const uint16_t *KC_RESTRICT in = src + i;
-        uint8_t *KC_RESTRICT out = dst + i;
-        for (size_t j = 0; j < kBlock; ++j) {
-            const uint16_t v = static_cast<uint16_t>(in[j] >> s);
-            out[j] = static_cast<uint8_t>(v < 255 ? v : 255);
-        }
-    }
-    for (; i < count; ++i)
-        dst[i] = SaturatingShift(src[i], shift);
-}
-
-void LowByteRow16(const uint16_t *KC_RESTRICT src, uint8_t *KC_RESTRICT dst, size_t count) {
-    size_t i = 0;
-    for (; i + kBlock <= count; i += kBlock) {
-        const uint16_t *KC_RESTRICT in = src + i;
-        uint8_t *KC_RESTRICT out = dst + i;
-        for (size_t j = 0; j < kBlock; ++j)
-            out[j] = static_cast<uint8_t>(in[j]);
-    }
-    for (; i < count; ++i)
-        dst[i] = static_cast<uint8_t>(src[i]);
-}
-
-// Table look-ups gather from memory: there is nothing to vectorise, only no branch to take.
-void LutRow8(uint8_t *row, size_t count, const uint16_t *lut) {
-    for (size_t i = 0; i < count; ++i)
-        row[i] = static_cast<uint8_t>(lut[row[i]]);
-}
-
-void LutRow16(const uint16_t *src, uint8_t *dst, size_t count, const uint16_t *lut) {
-    for (size_t i = 0; i < count; ++i)
-        dst[i] = static_cast<uint8_t>(lut[src[i]]);
-}
 
 MilGrabBuffers::MilGrabBuffers(MilSystem *system) : system_(system) {}
 
@@ -218,6 +138,8 @@ bool MilGrabBuffers::GetRow(unsigned char *dst, unsigned row, int firstPix, int 
         return true;
     }
     if (pixelsize_ == 16 && sizeband_ == 1) {
+        // One copy of the whole span: the staging row (16 KB for 8160 pixels) stays in the first-level
+        // cache for the conversion, and splitting the copy would only add per-call costs.
         uint16_t *staging = rowBuffer_.get();
         Mil().MbufGet2d(id, firstPix, y, static_cast<MilInt>(count), 1, staging);
         if (lut_ != nullptr)

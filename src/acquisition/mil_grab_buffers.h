@@ -7,24 +7,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "acquisition/row_conversion.h"
 #include "mil/mil_api.h"
 
 namespace kestcam {
 
 class CameraSettings;
 class MilSystem;
-
-// The 16-bit to 8-bit conversion of one sample: v >> n, saturated at 255 (n of 16 or more gives 0,
-// n of 0 or less shifts nothing).
-uint8_t SaturatingShift(uint16_t v, int n);
-
-// Row conversions of `count` samples. Plain loops over contiguous memory, no allocation, so that the
-// compiler vectorises them; they are what every delivered row costs beyond the copy out of MIL.
-void ShiftRow8(uint8_t *row, size_t count, int shift);                               // in place, shift > 0
-void ShiftRow16(const uint16_t *src, uint8_t *dst, size_t count, int shift);         // SaturatingShift each
-void LowByteRow16(const uint16_t *src, uint8_t *dst, size_t count);                  // no clamping
-void LutRow8(uint8_t *row, size_t count, const uint16_t *lut);                       // in place, low byte
-void LutRow16(const uint16_t *src, uint8_t *dst, size_t count, const uint16_t *lut); // low byte
 
 // Not synchronised: the owning camera serialises Init, ReleaseBuffers, DetachLut and GetRow.
 class MilGrabBuffers {

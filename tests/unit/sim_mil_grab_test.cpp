@@ -1,5 +1,6 @@
 // sim_mil_grab_test.cpp - the simulated imaging library's buffers and grabs: the ramp pattern,
 // frame numbering, faults, time-outs, stopping, and safe row copies.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -432,6 +433,69 @@ TEST_F(SimMilGrabTest, RowsReadDuringGrabsAreAlwaysWholeRowsOfOneFrame) {
     ASSERT_EQ(grabs.wait_for(kBound), std::future_status::ready);
     EXPECT_EQ(grabs.get(), "");
     EXPECT_EQ(torn, 0);
+}
+
+TEST_F(SimMilGrabTest, AFreedBufferIdIsRefusedAfterALaterBufferTakesItsPlace) {
+    const MilId dig = OpenDigitizer("Width = 256\nHeight = 4\nBits = 8");
+    const MilId old = Buffer(256, 4, 8);
+    mil.MdigGrab(dig, old); // frame 0
+    std::vector<uint8_t> row(256, 0xEE);
+    mil.MbufGet2d(old, 0, 1, 256, 1, row.data()); // the id is now a known one
+    ASSERT_FALSE(ErrorPending()) << ErrorText();
+    mil.MbufFree(old);
+    const MilId newer = Buffer(256, 4, 8);
+    ASSERT_NE(newer, 0);
+    ASSERT_NE(newer, old);
+    mil.MdigGrab(dig, newer); // frame 1
+
+    std::fill(row.begin(), row.end(), uint8_t{0xEE});
+    mil.MbufGet2d(old, 0, 1, 256, 1, row.data());
+    ASSERT_TRUE(ErrorPending());
+    EXPECT_THAT(ErrorText(), HasSubstr("is not a buffer"));
+    EXPECT_TRUE(std::all_of(row.begin(), row.end(), [](uint8_t b) { return b == 0xEE; }));
+
+    mil.MbufGet2d(newer, 0, 1, 256, 1, row.data());
+    ASSERT_FALSE(ErrorPending()) << ErrorText();
+    for (int x = 0; x < 256; ++x)
+        ASSERT_EQ(row[x], RampValue(x, 1, 1, 0, 8)) << x;
+}
+
+TEST_F(SimMilGrabTest, AReaderOfABufferFreedAndReplacedMeanwhileGetsItsRowsOrARefusal) {
+    const MilId dig = OpenDigitizer("Width = 256\nHeight = 4\nBits = 8");
+    const MilId first = Buffer(256, 4, 8);
+    mil.MdigGrab(dig, first); // frame 0; every later buffer holds a later frame
+    auto reads = std::make_shared<std::atomic<int>>(0);
+    auto foreign = std::make_shared<std::atomic<int>>(0);
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    std::shared_future<std::string> reader = OnOtherThread([=] {
+        uint8_t row[256];
+        while (!*stop) {
+            std::memset(row, 0xEE, sizeof row);
+            mil.MbufGet2d(first, 0, 2, 256, 1, row);
+            ++*reads;
+            if (ErrorPending()) continue; // freed: refused, nothing copied
+            for (int x = 0; x < 256; ++x) {
+                if (row[x] != RampValue(x, 2, 0, 0, 8)) {
+                    ++*foreign;
+                    break;
+                }
+            }
+        }
+    });
+    while (*reads < 100 && reader.wait_for(0s) != std::future_status::ready)
+        std::this_thread::yield();
+    mil.MbufFree(first);
+    // Each new buffer takes the freed one's place; the frames they hold differ from frame 0.
+    for (int i = 0; i < 200; ++i) {
+        const MilId next = Buffer(256, 4, 8);
+        ASSERT_NE(next, 0) << ErrorText();
+        mil.MdigGrab(dig, next);
+        mil.MbufFree(next);
+    }
+    *stop = true;
+    ASSERT_EQ(reader.wait_for(kBound), std::future_status::ready);
+    EXPECT_EQ(foreign->load(), 0);
+    EXPECT_EQ(sim::HeldBufferCount(), 0);
 }
 
 } // namespace
