@@ -1,6 +1,8 @@
 // lut_csv_reader.cpp - lookup-table CSV parsing over streams, and LutCsvReader's thin file layer.
 #include "acquisition/lut_csv_reader.h"
 
+#include "settings/number_text.h"
+
 #include <climits>
 #include <cstring>
 #include <exception>
@@ -10,16 +12,6 @@
 namespace kestcam {
 
 namespace {
-
-// The white space atoi skips in the C locale; the locale is not consulted, so reading a table does not
-// depend on the host's settings.
-bool IsCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 LutCsvReader::StreamOpener FileOpener(const std::string &fileName) {
     return [fileName]() -> std::unique_ptr<std::istream> {
@@ -34,24 +26,7 @@ LutCsvReader::StreamOpener FileOpener(const std::string &fileName) {
 } // namespace
 
 int LutCsvFieldValue(std::string_view field) {
-    const char *p = field.data();
-    const char *const end = p + field.size();
-    while (p < end && IsCSpace(*p))
-        ++p;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    // The magnitude is gathered in 64 bits and held at the limit, so it never overflows however many
-    // digits follow.
-    const long long limit = negative ? -static_cast<long long>(INT_MIN) : static_cast<long long>(INT_MAX);
-    long long magnitude = 0;
-    for (; p < end && IsDigit(*p); ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude >= limit) {
-            magnitude = limit;
-            break;
-        }
-    }
-    return static_cast<int>(negative ? -magnitude : magnitude);
+    return ParseIntPrefix(field);
 }
 
 bool LutCsvField(std::string_view line, std::size_t position, std::string_view *field) {

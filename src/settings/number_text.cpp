@@ -38,12 +38,26 @@ std::string FormatDouble(double value, int significantDigits) {
 }
 
 int ParseIntPrefix(std::string_view text) {
-    std::string copy(text);
-    errno = 0;
-    long long parsed = std::strtoll(copy.c_str(), nullptr, 10);
-    if (parsed > INT_MAX) return INT_MAX;
-    if (parsed < INT_MIN) return INT_MIN;
-    return static_cast<int>(parsed);
+    // No copy and no strtol: this also reads every field of a lookup table, and the white space
+    // skipped is the C locale's whatever locale the host has set.
+    const char *p = text.data();
+    const char *const end = p + text.size();
+    while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r')))
+        ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    // The magnitude is gathered in 64 bits and held at the limit, so it never overflows however many
+    // digits follow.
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : static_cast<long long>(INT_MAX);
+    long long magnitude = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude >= limit) {
+            magnitude = limit;
+            break;
+        }
+    }
+    return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
 double ParseDoublePrefix(std::string_view text) {
