@@ -13,6 +13,7 @@
 #include "acquisition/mil_grab_buffers.h"
 #include "kestcam/kestcam.h"
 #include "mil/mil_api.h"
+#include "serial/basler_camera.h"
 #include "settings/camera_settings.h"
 
 namespace kestcam {
@@ -72,6 +73,8 @@ public:
 
     // For the acquisition thread.
     MilGrabBuffers &Buffers() { return buffers_; }
+    // Direct serial control of the camera (BaslerPortAccessEnabled).
+    BaslerCamera &Basler() { return basler_; }
     CompleteCallback GetCompleteCB() const { return completeCallback_.load(std::memory_order_acquire); }
     void ClearGrabInProgress() { grabInProgress_.store(false, std::memory_order_release); }
     // A grabbed frame is complete: the place where a running sharing server is told of it.
@@ -101,6 +104,7 @@ private:
     int storedValue_ = 0;
     std::array<uint16_t, kLutEntries> lut_{}; // 16-bit to 8-bit table, delivered by its low byte
     CameraSettings settings_;
+    BaslerCamera basler_{&settings_};
     std::atomic<CompleteCallback> completeCallback_{nullptr};
     std::atomic<bool> grabInProgress_{false};
 
