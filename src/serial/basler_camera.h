@@ -3,6 +3,9 @@
 // Every operation that touches the camera opens the process-wide port and closes it again.
 #pragma once
 
+#include <atomic>
+#include <thread>
+
 #include "settings/camera_settings.h"
 
 namespace kestcam {
@@ -24,15 +27,22 @@ public:
     BaslerCamera(const BaslerCamera &) = delete;
     BaslerCamera &operator=(const BaslerCamera &) = delete;
 
+    static constexpr int kBaudRate = 9600;
+    static constexpr int kReadTimeoutMs = 2000;
+
     // Opens the port named by BaslerPort at 9600 baud, 2000 ms read time-out, unless held already.
+    // The port is held by the calling thread: the same object used from another thread meanwhile
+    // finds it taken, as another camera would, instead of sharing the operation under way.
     bool Open();
-    // Gives the port back if this object holds it; portOpen is false afterwards in every case.
+    // Gives the port back if the calling thread holds it for this object; portOpen is false
+    // afterwards in every case.
     void ClosePort();
 
     // Reads the limits of all six float parameters into the settings; sets initialized.
     bool Init();
-    bool IsInitialized() const { return initialized_; }
-    bool IsPortOpen() const { return portOpen_; }
+    bool IsInitialized() const { return initialized_.load(std::memory_order_acquire); }
+    // Whether the calling thread holds the port for this object.
+    bool IsPortOpen() const { return holder_.load(std::memory_order_acquire) == std::this_thread::get_id(); }
 
     bool GetBoundaries(int base, Param<double> &param);
     // Refreshes param's limits from the camera, clamps (in single precision) and writes the value;
@@ -66,11 +76,15 @@ public:
     bool ApplyDigitalOffsetLRBalance();
 
 private:
+    bool ReadFloat(int64_t address, float &value);
+
     unsigned char floatSize_ = 4;
     unsigned char modeSize_ = 4;
     CameraSettings *settings_;
-    bool portOpen_ = false;
-    bool initialized_ = false;
+    // The thread holding the port for this object: the portOpen flag, kept per thread.
+    std::atomic<std::thread::id> holder_{};
+    // Set by the first Init that succeeds, never cleared.
+    std::atomic<bool> initialized_{false};
 };
 
 } // namespace kestcam
