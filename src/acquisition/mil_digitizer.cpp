@@ -203,8 +203,11 @@ bool MilDigitizer::Open(int port, int out[2]) {
         }
     }
 
-    // Direct serial control of the camera (BaslerPortAccessEnabled) opens its link here; it comes
-    // with the serial camera work.
+    // Direct serial control of the camera: its limits are read now; a camera that does not answer
+    // leaves the camera usable without it.
+    if (settings_.BaslerPortAccessEnabled.value > 0 && !basler_.Init())
+        KC_LOG(1, "MilDigitizer::Open: WARNING: direct connection to basler camera could not be opened, port=%d\n",
+               port);
 
     {
         std::lock_guard<std::mutex> rows(rowsMutex_);
@@ -238,8 +241,10 @@ bool MilDigitizer::Open(int port, int out[2]) {
         return false;
     }
 
-    // The enabled camera parameters (exposure mode first) are sent over the serial link here; they
-    // come with the serial camera work.
+    if (settings_.BaslerPortAccessEnabled.value != 0) {
+        if (settings_.UseExposureMode.value != 0) basler_.ApplyExposureMode();
+        basler_.ApplyParameters();
+    }
 
     ApplyLut();
 
@@ -284,8 +289,7 @@ bool MilDigitizer::Close() {
     // when it was last closed, and writing defaults of a never-opened camera would wipe what the
     // user configured.
     if (opened_ || Port() != -1) {
-        // The camera's current values are read back over the serial link here when
-        // BaslerPortAccessEnabled is set; that comes with the serial camera work.
+        if (settings_.BaslerPortAccessEnabled.value != 0) ReadBackCameraValues();
         std::lock_guard<std::mutex> rows(rowsMutex_);
         settings_.Save(name_.c_str());
     } else {
@@ -313,6 +317,19 @@ bool MilDigitizer::Close() {
     lifecycleIdle_.notify_all();
     KC_LOG(2, "MilDigitizer::Close\n");
     return true;
+}
+
+// The camera's own values replace the stored ones before they are saved; none of them is read by
+// row reads, so the serial exchanges run without the row lock.
+void MilDigitizer::ReadBackCameraValues() {
+    int mode = 0;
+    if (basler_.ReadExposureMode(mode)) settings_.ExposureMode.SetByCode(mode);
+    basler_.ReadExposureTime(settings_.ExposureTime);
+    basler_.ReadGain(settings_.Gain);
+    basler_.ReadGainLRBalance(settings_.GainBalance);
+    basler_.ReadLinePeriod(settings_.LinePeriod);
+    basler_.ReadDigitalOffset(settings_.DigitalOffset);
+    basler_.ReadDigitalOffsetLRBalance(settings_.DigitalOffsetBalance);
 }
 
 bool MilDigitizer::Grab() {

@@ -52,6 +52,18 @@ public:
     // Takes effect at the next request; a running sequence is finished first.
     void SetContinuousGrab(bool on);
 
+    // Host properties by name, compared without regard to case: continuous mode, the MIL control and
+    // inquiry pass-through (StoreValue first), the serial camera's parameters while
+    // BaslerPortAccessEnabled is set, and settings by key. False for a null or unknown name. They run
+    // one at a time with Open and Close.
+    bool SetProperty(const char *name, int value);
+    // out is written only on success.
+    bool GetProperty(const char *name, int *out);
+    // Bounds of a ranged setting (CameraSettings::GetRange); outputs untouched when false.
+    bool GetPropertyRange(const char *name, int &min, int &max);
+    // Bands of the grab buffers: 1 monochrome, 3 colour, -1 before the first Open.
+    int SizeBand();
+
     const std::string &Name() const { return name_; }
     int Number() const { return number_; }
     int Port() const { return port_.load(std::memory_order_acquire); }
@@ -86,6 +98,10 @@ private:
     bool InquireFormat(int &sizeBand);
     void ReleaseDigitizer();
     void ApplyLut();
+    // MdigInquire of the type in storedValue, handed to out when the answer fits an int.
+    bool InquireStoredType(int *out);
+    // Close: the exposure mode and the six camera values read back into the settings.
+    void ReadBackCameraValues();
     // True when called from this camera's own acquisition thread (its completion callback), which
     // an Open or Close would have to wait for.
     bool OnOwnAcquisitionThread() const;

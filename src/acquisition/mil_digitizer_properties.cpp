@@ -1,0 +1,189 @@
+// mil_digitizer_properties.cpp - the camera's named integer properties: continuous mode, the MIL
+// control and inquiry pass-through, the serial camera's parameters and the settings by key.
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "acquisition/inquiry_answer.h"
+#include "acquisition/mil_digitizer.h"
+#include "driver/logger.h"
+#include "mil/mil_app.h"
+
+namespace kestcam {
+
+namespace {
+
+bool Is(const char *name, const char *key) {
+    for (; *name != '\0' && *key != '\0'; ++name, ++key)
+        if (std::tolower(static_cast<unsigned char>(*name)) != std::tolower(static_cast<unsigned char>(*key)))
+            return false;
+    return *name == '\0' && *key == '\0';
+}
+bool Is(const char *name, const std::string &key) {
+    return Is(name, key.c_str());
+}
+
+bool IsContinuousName(const char *name) {
+    return Is(name, "continuous") || Is(name, "continous");
+}
+
+// Truncation toward zero; a stored value beyond int's range gives the nearest bound.
+int TruncateToInt(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+// The pending error's own text, as MIL words it.
+std::string MilMessage() {
+    char text[mil::kErrorTextSize + 1] = {};
+    Mil().MappGetError(mil::kErrorMessage, text);
+    text[mil::kErrorTextSize] = '\0';
+    return text;
+}
+
+bool MilErrorPending() {
+    return Mil().MappGetError(mil::kErrorCurrent, nullptr) != 0;
+}
+
+} // namespace
+
+bool MilDigitizer::SetProperty(const char *name, int value) {
+    if (name == nullptr) return false;
+    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    if (IsContinuousName(name)) {
+        SetContinuousGrab(value != 0);
+        return true;
+    }
+    if (Is(name, "StoreValue")) {
+        storedValue_ = value;
+        return true;
+    }
+    if (Is(name, "MdigControl")) {
+        Mil().MdigControl(DigitizerId(), static_cast<MilInt64>(value), static_cast<double>(storedValue_));
+        if (!MilErrorPending()) return true;
+        KC_LOG(2, "MilDigitizer::SetProperty: ERROR: while calling MdigControl (%d, %d). Error message:%s\n",
+               value, storedValue_, MilMessage().c_str());
+        return false;
+    }
+
+    CameraSettings &s = settings_;
+    if (s.BaslerPortAccessEnabled.value != 0) {
+        // A copy goes to the camera: the stored setting keeps its value.
+        auto send = [&](const Param<double> &stored, bool (BaslerCamera::*set)(Param<double> &)) {
+            Param<double> copy = stored;
+            copy.value = static_cast<double>(value);
+            return (basler_.*set)(copy);
+        };
+        if (Is(name, s.ExposureTime.name)) return send(s.ExposureTime, &BaslerCamera::SetExposureTime);
+        if (Is(name, s.LinePeriod.name)) return send(s.LinePeriod, &BaslerCamera::SetLinePeriod);
+        if (Is(name, s.ExposureMode.name)) return basler_.WriteExposureMode(value);
+        if (Is(name, s.Gain.name)) return send(s.Gain, &BaslerCamera::SetGain);
+        if (Is(name, s.GainBalance.name)) return send(s.GainBalance, &BaslerCamera::SetGainLRBalance);
+        if (Is(name, s.DigitalOffset.name)) return send(s.DigitalOffset, &BaslerCamera::SetDigitalOffset);
+        if (Is(name, s.DigitalOffsetBalance.name))
+            return send(s.DigitalOffsetBalance, &BaslerCamera::SetDigitalOffsetLRBalance);
+    }
+
+    // Row reads consult some of these; the change waits for the row being read.
+    std::lock_guard<std::mutex> rows(rowsMutex_);
+    for (Param<int> *p :
+         {&s.BaslerPortAccessEnabled, &s.LogLevel, &s.LogIntoFile, &s.Use16bit, &s.Shift16bit, &s.UseLUT}) {
+        if (Is(name, p->name)) {
+            p->value = value;
+            return true;
+        }
+    }
+    for (Param<int> *p : {&s.HeightMultiplier, &s.GrabTimeout, &s.Height, &s.Width}) {
+        if (Is(name, p->name)) {
+            p->value = value;
+            s.Save(name_.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MilDigitizer::GetProperty(const char *name, int *out) {
+    if (name == nullptr || out == nullptr) return false;
+    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    if (Is(name, "MdigInquire")) return InquireStoredType(out);
+    if (IsContinuousName(name)) {
+        *out = IsContinuous() ? 1 : 0;
+        return true;
+    }
+
+    const CameraSettings &s = settings_;
+    if (s.BaslerPortAccessEnabled.value != 0) {
+        for (const Param<double> *p : {&s.ExposureTime, &s.LinePeriod}) {
+            if (Is(name, p->name)) {
+                *out = TruncateToInt(p->value);
+                return true;
+            }
+        }
+        if (Is(name, s.ExposureMode.name)) {
+            *out = s.ExposureMode.CurrentCode();
+            return true;
+        }
+        for (const Param<double> *p : {&s.Gain, &s.GainBalance, &s.DigitalOffset, &s.DigitalOffsetBalance}) {
+            if (Is(name, p->name)) {
+                *out = TruncateToInt(p->value);
+                return true;
+            }
+        }
+    }
+    std::lock_guard<std::mutex> rows(rowsMutex_);
+    for (const Param<int> *p : {&s.BaslerPortAccessEnabled, &s.LogLevel, &s.LogIntoFile, &s.HeightMultiplier,
+                                &s.GrabTimeout, &s.Use16bit, &s.Shift16bit, &s.UseLUT, &s.Height, &s.Width}) {
+        if (Is(name, p->name)) {
+            *out = p->value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The host's int has room for 32 bits: the answer is taken into scratch areas first and handed on
+// only when it fits.
+bool MilDigitizer::InquireStoredType(int *out) {
+    alignas(8) uint8_t zeroFilled[kInquiryScratchSize];
+    alignas(8) uint8_t oneFilled[kInquiryScratchSize];
+    const MilId id = DigitizerId();
+    const MilInt64 type = static_cast<MilInt64>(storedValue_);
+    std::memset(zeroFilled, 0x00, sizeof zeroFilled);
+    const MilInt returned = Mil().MdigInquire(id, type, zeroFilled);
+    if (!MilErrorPending()) {
+        std::memset(oneFilled, 0xFF, sizeof oneFilled);
+        Mil().MdigInquire(id, type, oneFilled);
+    }
+    if (MilErrorPending()) {
+        KC_LOG(2, "MilDigitizer::GetProperty ERROR calling MdigInquire (%d). Error message:%s\n", storedValue_,
+               MilMessage().c_str());
+        return false;
+    }
+    int value = 0;
+    if (!InquiryAnswerAsInt(zeroFilled, oneFilled, sizeof zeroFilled, returned, value)) {
+        KC_LOG(2,
+               "MilDigitizer::GetProperty ERROR calling MdigInquire (%d). Error message:the answer does not fit "
+               "into an int\n",
+               storedValue_);
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+bool MilDigitizer::GetPropertyRange(const char *name, int &min, int &max) {
+    if (name == nullptr) return false;
+    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    return settings_.GetRange(name, min, max);
+}
+
+int MilDigitizer::SizeBand() {
+    std::lock_guard<std::mutex> rows(rowsMutex_);
+    return buffers_.SizeBand();
+}
+
+} // namespace kestcam
