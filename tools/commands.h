@@ -20,6 +20,9 @@ constexpr int kExitUsage = 2;
 
 int RunList(const CommonOptions &options, const std::vector<std::string> &args);
 int RunGrab(const CommonOptions &options, const std::vector<std::string> &args);
+int RunProps(const CommonOptions &options, const std::vector<std::string> &args);
+// The simulated serial camera; needs no driver.
+int RunCamsim(const std::vector<std::string> &args);
 
 } // namespace kestcam::cli
 

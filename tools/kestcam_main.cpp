@@ -14,8 +14,11 @@ void Usage() {
                          "commands:\n"
                          "  list                                   one camera name a line\n"
                          "  grab --camera NAME [--port N] [--grabs N] [--out FILE]\n"
+                         "  props get|range --camera NAME [--port N] PROP\n"
+                         "  props set --camera NAME [--port N] PROP VALUE\n"
                          "  lut generate --lsb N --msb N --steepness N -o FILE\n"
-                         "  lut columns FILE\n");
+                         "  lut columns FILE\n"
+                         "  camsim [--config FILE]                 a simulated serial camera on a terminal\n");
 }
 
 } // namespace
@@ -64,6 +67,8 @@ int main(int argc, char **argv) {
 
     if (command == "list") return RunList(options, rest);
     if (command == "grab") return RunGrab(options, rest);
+    if (command == "props") return RunProps(options, rest);
+    if (command == "camsim") return RunCamsim(rest);
     std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
     Usage();
     return kExitUsage;
