@@ -22,4 +22,19 @@ echo "== one grab from the colour camera, Camera 3"
 build/linux/bin/kestcam --system-path "$work" grab --camera "Camera 3" --out "$work/camera3.png"
 
 echo
+echo "== the serial camera: a simulated line-scan camera (kestcam camsim) behind Camera 1"
+serial="$work/serial"
+mkdir -p "$serial"
+build/linux/bin/kestcam camsim >"$serial/camsim.out" &
+camsim=$!
+trap 'kill "$camsim" 2>/dev/null' EXIT
+for _ in $(seq 50); do [ -s "$serial/camsim.out" ] && break; sleep 0.1; done
+printf '[Camera 1]\nBaslerPortAccessEnabled=1\nBaslerPort=%s\n' "$(head -n1 "$serial/camsim.out")" >"$serial/Kest.ini"
+build/linux/bin/kestcam --system-path "$serial" props set --camera "Camera 1" ExposureTime 250
+echo "ExposureTime read back from the camera: $(build/linux/bin/kestcam --system-path "$serial" props get --camera "Camera 1" ExposureTime)"
+kill "$camsim"
+wait "$camsim" || true
+trap - EXIT
+
+echo
 echo "demo: the grabbed images are $work/camera1.png and $work/camera3.png"
