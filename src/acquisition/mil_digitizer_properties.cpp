@@ -88,22 +88,24 @@ bool MilDigitizer::SetProperty(const char *name, int value) {
     }
 
     // Row reads consult some of these; the change waits for the row being read.
-    std::lock_guard<std::mutex> rows(rowsMutex_);
-    for (Param<int> *p :
-         {&s.BaslerPortAccessEnabled, &s.LogLevel, &s.LogIntoFile, &s.Use16bit, &s.Shift16bit, &s.UseLUT}) {
-        if (Is(name, p->name)) {
-            p->value = value;
-            return true;
+    return WithSettings([&](CameraSettings &settings) {
+        for (Param<int> *p : {&settings.BaslerPortAccessEnabled, &settings.LogLevel, &settings.LogIntoFile,
+                              &settings.Use16bit, &settings.Shift16bit, &settings.UseLUT}) {
+            if (Is(name, p->name)) {
+                p->value = value;
+                return true;
+            }
         }
-    }
-    for (Param<int> *p : {&s.HeightMultiplier, &s.GrabTimeout, &s.Height, &s.Width}) {
-        if (Is(name, p->name)) {
-            p->value = value;
-            s.Save(name_.c_str());
-            return true;
+        for (Param<int> *p :
+             {&settings.HeightMultiplier, &settings.GrabTimeout, &settings.Height, &settings.Width}) {
+            if (Is(name, p->name)) {
+                p->value = value;
+                settings.Save(name_.c_str());
+                return true;
+            }
         }
-    }
-    return false;
+        return false;
+    });
 }
 
 bool MilDigitizer::GetProperty(const char *name, int *out) {
