@@ -203,8 +203,8 @@ bool MilDigitizer::Open(int port, int out[2]) {
         }
     }
 
-    // Direct serial control of the camera: its limits are read now; a camera that does not answer
-    // leaves the camera usable without it.
+    // Direct serial control: the camera's limits are read now. A camera that does not answer is
+    // opened without it.
     if (settings_.BaslerPortAccessEnabled.value > 0 && !basler_.Init())
         KC_LOG(1, "MilDigitizer::Open: WARNING: direct connection to basler camera could not be opened, port=%d\n",
                port);
