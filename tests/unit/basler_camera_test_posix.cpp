@@ -1,6 +1,6 @@
-// BaslerCamera against the simulated camera: limits at Init, clamping in single precision with its
-// log lines, the refusals while not initialized, valid exposure modes only, the order of
-// ApplyParameters, and the port given back on every path.
+// BaslerCamera against the simulated camera: clamping in single precision with its log lines, the
+// refusals while not initialized, valid exposure modes only, and the port given back on every path.
+// (What the exports show of it, the limits at open and the order of the writes, is pinned there.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -56,22 +56,6 @@ protected:
     BaslerCamera camera_{&settings_};
 };
 
-TEST_F(BaslerCameraTest, InitReadsTheSixLimitPairsInOrderAndGivesThePortBack) {
-    server_.Camera().SetLimits("Gain", -3.7f, 12.9f);
-    ASSERT_TRUE(camera_.Init());
-    EXPECT_TRUE(camera_.IsInitialized());
-    EXPECT_FALSE(camera_.IsPortOpen());
-    EXPECT_THAT(Camera().FrameLog(),
-                ElementsAre("read 0x1505 4", "read 0x1509 4", "read 0x1605 4", "read 0x1609 4", "read 0x0e05 4",
-                            "read 0x0e09 4", "read 0x0e25 4", "read 0x0e29 4", "read 0x0f05 4", "read 0x0f09 4",
-                            "read 0x0f25 4", "read 0x0f29 4"));
-    EXPECT_EQ(settings_.Gain.min, static_cast<double>(-3.7f));
-    EXPECT_EQ(settings_.Gain.max, static_cast<double>(12.9f));
-    EXPECT_EQ(settings_.ExposureTime.max, 10000.0);
-    EXPECT_EQ(SerialPortOpen(settings_.BaslerPort.value.c_str(), 9600, 100), 1);
-    SerialPortClose();
-}
-
 TEST_F(BaslerCameraTest, ValuesOutsideTheLimitsAreWrittenAsTheLimitOnceLogged) {
     InitAndClear();
     Param<double> p = settings_.Gain;
@@ -124,20 +108,6 @@ TEST_F(BaslerCameraTest, OnlyValidExposureModesReachTheCamera) {
     int mode = -1;
     EXPECT_TRUE(camera_.ReadExposureMode(mode));
     EXPECT_EQ(mode, 6);
-}
-
-TEST_F(BaslerCameraTest, ApplyParametersWritesTheEnabledOnesLinePeriodFirst) {
-    InitAndClear();
-    settings_.UseExposureTime.value = 1;
-    settings_.UseLinePeriod.value = 1;
-    settings_.UseDigitalOffsetBalance.value = 1;
-    settings_.ExposureTime.value = 150;
-    settings_.LinePeriod.value = 400;
-    settings_.DigitalOffsetBalance.value = -3.5;
-    camera_.ApplyParameters();
-    EXPECT_THAT(Camera().FrameLog(),
-                ElementsAre("read 0x1605 4", "read 0x1609 4", "write 0x1601 400", "read 0x1505 4", "read 0x1509 4",
-                            "write 0x1501 150", "read 0x0f25 4", "read 0x0f29 4", "write 0x0f21 -3.5"));
 }
 
 TEST_F(BaslerCameraTest, AFailedLimitReadLogsAndGivesThePortBack) {
