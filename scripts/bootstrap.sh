@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpng-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine64
+  clang libclang-rt-14-dev
 )
 
 # The benchmarks also compare with OpenCV; only bench/run.sh asks for it.

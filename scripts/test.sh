@@ -24,4 +24,10 @@ cmake --build --preset win32
 scripts/check-exports.sh build/win32/bin/kestcam.dll pei-i386
 ctest --preset win32
 
+echo "== sanitizers: the whole linux suite under asan (ASan + UBSan) and tsan"
+scripts/sanitizers.sh
+
+echo "== fuzz: every harness for 30 s on its seed corpus"
+scripts/fuzz.sh 30
+
 echo "== all tests passed"

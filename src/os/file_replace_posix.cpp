@@ -4,7 +4,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,6 +90,39 @@ void SyncDirectory(const std::string &dir) {
     ::close(fd);
 }
 
+// The pid of a temporary file "<leaf>.tmp.<pid>.<n>" of this target, or 0 when name is none.
+pid_t TempOwner(const std::string &leaf, const char *name) {
+    const std::string prefix = leaf + ".tmp.";
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) return 0;
+    const char *p = name + prefix.size();
+    char *end = nullptr;
+    const long pid = std::strtol(p, &end, 10);
+    if (end == p || *end != '.' || pid <= 0 || pid > INT_MAX) return 0;
+    const char *counter = end + 1;
+    if (*counter == '\0') return 0;
+    for (const char *c = counter; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9') return 0;
+    return static_cast<pid_t>(pid);
+}
+
+// A process killed in the middle of a save leaves its temporary file behind; once that process is
+// gone, nobody will rename it, so the next successful save of the same file removes it. Files of
+// live processes are theirs (a save may be running there).
+void RemoveStaleTemporaries(const std::string &path) {
+    const std::string dir = DirectoryOf(path);
+    const size_t slash = path.find_last_of('/');
+    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR *listing = ::opendir(dir.c_str());
+    if (listing == nullptr) return;
+    while (const dirent *entry = ::readdir(listing)) {
+        const pid_t owner = TempOwner(leaf, entry->d_name);
+        if (owner == 0 || owner == ::getpid()) continue;
+        if (::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        ::unlink((dir + "/" + entry->d_name).c_str());
+    }
+    ::closedir(listing);
+}
+
 } // namespace
 
 std::error_code ReplaceFileContents(const std::string &requested, std::string_view data) {
@@ -120,6 +156,7 @@ std::error_code ReplaceFileContents(const std::string &requested, std::string_vi
     if (::rename(temp.path().c_str(), path.c_str()) != 0) return LastError();
     temp.Release();
     SyncDirectory(DirectoryOf(path));
+    RemoveStaleTemporaries(path);
     return {};
 }
 

@@ -3,6 +3,8 @@
 #include "os/file_replace.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <windows.h>
 
 namespace kestcam::os {
@@ -69,6 +71,48 @@ std::error_code WriteAll(HANDLE h, std::string_view data) {
     return {};
 }
 
+// True when name is "<leaf>.tmp.<pid>.<n>" of this target; pid receives the owner.
+bool TempOwner(const std::string &leaf, const char *name, DWORD &pid) {
+    const std::string prefix = leaf + ".tmp.";
+    if (_strnicmp(name, prefix.c_str(), prefix.size()) != 0) return false;
+    const char *p = name + prefix.size();
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(p, &end, 10);
+    if (end == p || *end != '.' || value == 0) return false;
+    const char *counter = end + 1;
+    if (*counter == '\0') return false;
+    for (const char *c = counter; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9') return false;
+    pid = static_cast<DWORD>(value);
+    return true;
+}
+
+bool ProcessIsGone(DWORD pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(process);
+    return ended;
+}
+
+// A process killed in the middle of a save leaves its temporary file behind; once that process is
+// gone, nobody will move it, so the next successful save of the same file deletes it. Files of
+// live processes are theirs (a save may be running there).
+void RemoveStaleTemporaries(const std::string &path) {
+    const size_t slash = path.find_last_of("\\/");
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((path + ".tmp.*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        DWORD owner = 0;
+        if (!TempOwner(leaf, found.cFileName, owner) || owner == ::GetCurrentProcessId()) continue;
+        if (ProcessIsGone(owner)) ::DeleteFileA((dir + found.cFileName).c_str());
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+}
+
 } // namespace
 
 std::error_code ReplaceFileContents(const std::string &path, std::string_view data) {
@@ -91,6 +135,7 @@ std::error_code ReplaceFileContents(const std::string &path, std::string_view da
     if (!::MoveFileExA(temp.path().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return LastError();
     temp.Release();
+    RemoveStaleTemporaries(path);
     return {};
 }
 

@@ -161,6 +161,21 @@ bool CameraSettings::SaveTo(const std::string &file, const char *section) {
     return true;
 }
 
+void CameraSettings::LoadFrom(const ini::IniDocument &document, const char *section) {
+    if (section == nullptr) return;
+    ProfileArchive archive(document, section);
+    archive.SetLoading();
+    ExchangeStored(archive);
+}
+
+bool CameraSettings::SaveTo(ini::IniDocument &document, const char *section) {
+    if (section == nullptr) return false;
+    ProfileArchive archive(document, section);
+    archive.SetStoring();
+    ExchangeStored(archive);
+    return archive.Flush();
+}
+
 bool CameraSettings::GetRange(const char *key, int &min, int &max) const {
     if (key == nullptr) return false;
     const Param<int> *ints[] = {&HeightMultiplier, &GrabTimeout};

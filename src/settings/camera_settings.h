@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "settings/ini_store.h"
 #include "settings/param.h"
 
 namespace kestcam {
@@ -29,6 +30,9 @@ public:
     bool Save(const char *section);
     bool LoadFrom(const std::string &file, const char *section);
     bool SaveTo(const std::string &file, const char *section);
+    // The same exchanges on a document in memory (parsers and fuzzers need no file).
+    void LoadFrom(const ini::IniDocument &document, const char *section);
+    bool SaveTo(ini::IniDocument &document, const char *section);
 
     // Bounds of the ranged parameters the host may ask for (HeightMultiplier, GrabTimeout,
     // Shift16bit and the six camera doubles), key compared without regard to case. Double

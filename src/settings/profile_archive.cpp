@@ -21,7 +21,14 @@ bool IsUnstored(const std::string &key) {
 ProfileArchive::ProfileArchive(std::string fileName, std::string section)
     : fileName_(std::move(fileName)), section_(std::move(section)) {}
 
+ProfileArchive::ProfileArchive(const ini::IniDocument &document, std::string section)
+    : section_(std::move(section)), source_(&document) {}
+
+ProfileArchive::ProfileArchive(ini::IniDocument &document, std::string section)
+    : section_(std::move(section)), source_(&document), target_(&document) {}
+
 const ini::IniDocument *ProfileArchive::Document() {
+    if (source_ != nullptr) return source_;
     if (!readAttempted_) {
         readAttempted_ = true;
         ini::IniDocument doc;
@@ -79,6 +86,13 @@ bool ProfileArchive::Flush() {
         return !readError_;
     }
     if (pending_.empty()) return true;
+    if (source_ != nullptr) {
+        bool stored = target_ != nullptr;
+        for (const auto &[key, text] : pending_)
+            stored = stored && target_->Set(section_, key, text);
+        pending_.clear();
+        return stored;
+    }
     if (!ini::WriteSection(fileName_, section_, pending_)) return false;
     pending_.clear();
     return true;

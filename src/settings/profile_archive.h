@@ -24,6 +24,10 @@ public:
     static constexpr const char *kUnstoredKey = "LogIntoFile";
 
     ProfileArchive(std::string fileName, std::string section);
+    // On a document in memory instead of a file: loading reads it, Flush sets the collected keys
+    // into it (a const document only loads). The document outlives the archive.
+    ProfileArchive(const ini::IniDocument &document, std::string section);
+    ProfileArchive(ini::IniDocument &document, std::string section);
 
     void SetLoading() { loading_ = true; }
     void SetStoring() { loading_ = false; }
@@ -62,6 +66,8 @@ private:
     std::optional<ini::IniDocument> document_;
     std::error_code readError_;
     std::vector<std::pair<std::string, std::string>> pending_;
+    const ini::IniDocument *source_ = nullptr;
+    ini::IniDocument *target_ = nullptr;
 };
 
 } // namespace kestcam

@@ -287,6 +287,18 @@ TEST_F(CameraSettingsTest, EveryStoredKeySurvivesARoundTrip) {
     EXPECT_EQ(Dump(reread), Dump(s));
 }
 
+TEST_F(CameraSettingsTest, DocumentInMemoryReadsAndWritesLikeTheFile) {
+    CameraSettings s;
+    SetEveryStoredKey(s);
+    ASSERT_TRUE(s.SaveTo(File(), "Camera 1"));
+    ini::IniDocument doc;
+    ASSERT_TRUE(s.SaveTo(doc, "Camera 1"));
+    EXPECT_EQ(doc.Serialize(), test::TempDir::Read(File()));
+    CameraSettings reread;
+    reread.LoadFrom(ini::IniDocument::Parse(doc.Serialize()), "Camera 1");
+    EXPECT_EQ(Dump(reread), Dump(s));
+}
+
 TEST_F(CameraSettingsTest, SaveUpdatesKeysInPlaceAndKeepsEverythingElse) {
     dir_.Write("Kest.ini", "; site settings\n[Camera 2]\nGrabTimeout=7000\nVendorKey=keep\n\n"
                            "[Camera 1]\n; tuned by hand\nGrabTimeout=100\nVendorKey=mine\n");

@@ -1,6 +1,7 @@
 // Atomic file replacement: whole new content or the old file untouched, no temporary left over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,20 @@ TEST(FileReplaceTest, FailedReplaceLeavesTheTargetAndNoTemporary) {
     EXPECT_TRUE(ReplaceFileContents((dir.Path() / "missing" / "f").string(), "data"));
     EXPECT_TRUE(ReplaceFileContents("", "data"));
     EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"f"});
+}
+
+TEST(FileReplaceTest, ReplaceRemovesTemporariesOfEndedProcessesOnly) {
+    test::TempDir dir;
+    std::string file = dir.Write("Kest.ini", "old");
+    // No process has this id: the file is what a save killed half-way leaves behind.
+    dir.Write("Kest.ini.tmp.2147483644.3", "half");
+    dir.Write("Kest.ini.tmp.notapid.0", "keep");
+    dir.Write("Other.ini.tmp.2147483644.0", "keep");
+    ASSERT_FALSE(ReplaceFileContents(file, "new"));
+    std::vector<std::string> names = Entries(dir.Path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Kest.ini", "Kest.ini.tmp.notapid.0", "Other.ini.tmp.2147483644.0"}));
 }
 
 } // namespace
