@@ -11,6 +11,25 @@
 
 namespace kestcam {
 
+namespace {
+// The outermost scope of this thread, or null. A plain pointer: thread-local objects with
+// destructors are fragile in a library that threads may outlive.
+thread_local Logger::DeferScope *t_deferScope = nullptr;
+} // namespace
+
+Logger::DeferScope::DeferScope() : outermost_(t_deferScope == nullptr) {
+    if (outermost_) t_deferScope = this;
+}
+
+Logger::DeferScope::~DeferScope() {
+    if (!outermost_) return;
+    t_deferScope = nullptr;
+    // Delivered with this thread's locks released; a callback that calls back into the driver
+    // opens scopes of its own, whose messages follow before the next held one.
+    for (const Held &held : held_)
+        Logger::Instance().Deliver(held.stamp.c_str(), held.message.c_str());
+}
+
 Logger &Logger::Instance() {
     // Never destroyed: acquisition threads may still log while the process exits.
     static Logger *instance = new Logger();
@@ -27,9 +46,7 @@ void Logger::Print(int level, const char *format, ...) {
 
 void Logger::VPrint(int level, const char *format, va_list args) {
     if (!Enabled(level) || format == nullptr) return;
-    // Each call formats into its own buffers; the lock only orders the output, so the host receives
-    // each stamp directly followed by its message. It is recursive because a host callback may call
-    // back into the driver, which logs again on the same thread.
+    // Each call formats into its own buffers; only the output is ordered.
     char message[kMessageSize];
     char stamp[kStampSize];
     int written = std::vsnprintf(message, sizeof message, format, args);
@@ -47,49 +64,63 @@ void Logger::VPrint(int level, const char *format, va_list args) {
     std::snprintf(stamp, sizeof stamp, "%.2d/%.2d/%.2d %.2d:%.2d:%.2d: ", now.tm_mday, now.tm_mon + 1,
                   (now.tm_year + 1900) % 10, now.tm_hour, now.tm_min, now.tm_sec);
 
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (debugMsgProc_ != nullptr) {
-        debugMsgProc_(stamp);
-        debugMsgProc_(message);
+    if (t_deferScope != nullptr) {
+        t_deferScope->held_.push_back({stamp, message});
+        return;
+    }
+    Deliver(stamp, message);
+}
+
+void Logger::Deliver(const char *stamp, const char *message) {
+    std::lock_guard<std::recursive_mutex> output(outputMutex_);
+    if (DebugMsgProc proc = GetDebugMsgProc()) {
+        proc(stamp);
+        proc(message);
     }
 
     if (!LogIntoFile()) return;
-    if (systemPath_.empty()) {
+    const std::string path = SystemPath();
+    if (path.empty()) {
         pendingLines_.emplace_back(message);
         return;
     }
-    std::string fileName = systemPath_ + platform_paths::Separator() + "Kest.log";
+    std::string fileName = path + platform_paths::Separator() + "Kest.log";
     std::FILE *file = std::fopen(fileName.c_str(), "a");
     if (file == nullptr) return;
-    for (const std::string &line : pendingLines_) std::fprintf(file, "%s", line.c_str());
+    for (const std::string &line : pendingLines_)
+        std::fprintf(file, "%s", line.c_str());
     pendingLines_.clear();
     std::fprintf(file, "%s", message);
     std::fclose(file);
 }
 
 void Logger::SetDebugMsgProc(DebugMsgProc proc) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     debugMsgProc_ = proc;
 }
 
 DebugMsgProc Logger::GetDebugMsgProc() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     return debugMsgProc_;
 }
 
 void Logger::SetSystemPath(const std::string &path) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     systemPath_ = path;
 }
 
 std::string Logger::SystemPath() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(stateMutex_);
     return systemPath_;
 }
 
-std::string Logger::GetSettingsFilePath() const { return SystemPath() + platform_paths::Separator() + "Kest.ini"; }
+std::string Logger::GetSettingsFilePath() const {
+    return SystemPath() + platform_paths::Separator() + "Kest.ini";
+}
 
-std::string Logger::GetLogFilePath() const { return SystemPath() + platform_paths::Separator() + "Kest.log"; }
+std::string Logger::GetLogFilePath() const {
+    return SystemPath() + platform_paths::Separator() + "Kest.log";
+}
 
 std::string Logger::MakeAbsolutePath(const std::string &path) const {
     if (!platform_paths::IsRelative(path)) return path;
@@ -107,7 +138,7 @@ std::string Logger::MakeRelativePath(const std::string &path) const {
 }
 
 size_t Logger::PendingLineCount() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::lock_guard<std::recursive_mutex> lock(outputMutex_);
     return pendingLines_.size();
 }
 

@@ -22,6 +22,29 @@ public:
     static constexpr int kMessageSize = 1024;
     static constexpr int kStampSize = 128;
 
+    // While a scope lives on a thread, that thread's messages are formatted at once but handed to
+    // the host's callback (and the log file) only when the thread's outermost scope ends. Every
+    // export runs inside one, and so does every driver thread's work that takes a camera's locks:
+    // the host's callback is never called while the calling thread holds a lock of the driver, so a
+    // callback that calls back into the driver cannot deadlock against another thread that logs
+    // while holding one.
+    class DeferScope {
+    public:
+        DeferScope();
+        ~DeferScope();
+        DeferScope(const DeferScope &) = delete;
+        DeferScope &operator=(const DeferScope &) = delete;
+
+    private:
+        friend class Logger;
+        struct Held {
+            std::string stamp;
+            std::string message;
+        };
+        bool outermost_;
+        std::vector<Held> held_;
+    };
+
     // The single logger, built on first use; it lives until the process ends.
     static Logger &Instance();
 
@@ -52,19 +75,25 @@ public:
 
 private:
     Logger() = default;
+    // Hands one stamp and its message to the callback and the log file, as a pair.
+    void Deliver(const char *stamp, const char *message);
 
-    mutable std::recursive_mutex mutex_; // guards the callback, the pending lines, the path and the file
+    // The callback and the path: held only to read or change them, never around a call out.
+    mutable std::mutex stateMutex_;
+    // Orders the output, so each stamp is directly followed by its message. Recursive, because a
+    // callback may call back into the driver, whose own messages then follow on the same thread.
+    mutable std::recursive_mutex outputMutex_;
     DebugMsgProc debugMsgProc_ = nullptr;
     std::string systemPath_;
     std::atomic<int> logLevel_{3};
     std::atomic<bool> logIntoFile_{false};
-    std::vector<std::string> pendingLines_;
+    std::vector<std::string> pendingLines_; // under outputMutex_
 };
 
 } // namespace kestcam
 
-#define KC_LOG(level, ...)                                                                                  \
-    do {                                                                                                    \
-        ::kestcam::Logger &kc_logger_ = ::kestcam::Logger::Instance();                                      \
-        if (kc_logger_.Enabled(level)) kc_logger_.Print(level, __VA_ARGS__);                                \
+#define KC_LOG(level, ...)                                                                                        \
+    do {                                                                                                          \
+        ::kestcam::Logger &kc_logger_ = ::kestcam::Logger::Instance();                                            \
+        if (kc_logger_.Enabled(level)) kc_logger_.Print(level, __VA_ARGS__);                                      \
     } while (0)

@@ -204,7 +204,7 @@ void Lifecycle(Chooser &choose, const std::string &systemPath) {
         Finished();
         [[fallthrough]];
     case 1:
-        (void)gDriver->initialize(choose.OneIn(6) ? choose.Text({}, storage) : systemPath.c_str(),
+        (void)gDriver->initialize(choose.OneIn(20) ? choose.Text({}, storage) : systemPath.c_str(),
                                   choose.OneIn(3) ? LogProc : (choose.OneIn(2) ? QuietLog : nullptr));
         break;
     case 2:
@@ -299,7 +299,7 @@ void OneCall(Chooser &choose, std::vector<unsigned char> &row, const std::string
         }
         break;
     case 13:
-        (void)d.setSystemPath(choose.OneIn(4) ? choose.Text({}, storage) : systemPath.c_str());
+        (void)d.setSystemPath(choose.OneIn(20) ? choose.Text({}, storage) : systemPath.c_str());
         break;
     default: {
         // A whole frame read back as a host does after a grab.
@@ -366,10 +366,6 @@ int main(int argc, char **argv) {
     const std::string systemPath = dir.Str();
     setenv("KESTCAM_SIM_CONFIG", dir.Write("sim.ini", kSimConfig).c_str(), 1);
     setenv("KESTCAM_MIL", "sim", 1);
-    // Settings the random calls cannot reach: a serial port that is no device, so a camera with
-    // direct access switched on fails at once instead of waiting on a real line.
-    dir.Write("Kest.ini", "[Camera 1]\nBaslerPort=/nonexistent/tty\n[Camera 2]\nBaslerPort=" + systemPath + "\n");
-
     kestcam::cli::DriverLibrary library;
     std::string error;
     if (!library.Load(options.driver.empty() ? kestcam::cli::DriverLibrary::DefaultPath() : options.driver,
@@ -382,6 +378,14 @@ int main(int argc, char **argv) {
         std::unique_lock<std::shared_mutex> exclusive(gLifecycle);
         (void)gDriver->initialize(systemPath.c_str(), QuietLog);
         RefreshNames();
+        // Settings the random calls cannot reach: serial ports that are no device (one a
+        // directory), so a camera with direct access switched on fails at once instead of waiting
+        // on a real line for its read time-outs.
+        std::string ini;
+        int n = 0;
+        for (const std::string &name : Names())
+            ini += "[" + name + "]\nBaslerPort=" + (n++ % 2 == 0 ? "/nonexistent/tty" : systemPath) + "\n";
+        dir.Write("Kest.ini", ini);
     }
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.seconds);
