@@ -20,6 +20,8 @@ constexpr int kExitUsage = 2;
 
 int RunList(const CommonOptions &options, const std::vector<std::string> &args);
 int RunGrab(const CommonOptions &options, const std::vector<std::string> &args);
+// `share watch NAME ...`: a sharing client; needs no driver.
+int RunShare(const CommonOptions &options, const std::vector<std::string> &args);
 
 } // namespace kestcam::cli
 

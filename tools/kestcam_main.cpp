@@ -13,9 +13,10 @@ void Usage() {
     std::fprintf(stderr, "usage: kestcam [--driver PATH] [--system-path DIR] [-v] COMMAND [ARGS]\n"
                          "commands:\n"
                          "  list                                   one camera name a line\n"
-                         "  grab --camera NAME [--port N] [--grabs N] [--out FILE]\n"
+                         "  grab --camera NAME [--port N] [--grabs N] [--interval MS] [--out FILE]\n"
                          "  lut generate --lsb N --msb N --steepness N -o FILE\n"
-                         "  lut columns FILE\n");
+                         "  lut columns FILE\n"
+                         "  share watch NAME [--frames N] [--out DIR]\n");
 }
 
 } // namespace
@@ -64,6 +65,7 @@ int main(int argc, char **argv) {
 
     if (command == "list") return RunList(options, rest);
     if (command == "grab") return RunGrab(options, rest);
+    if (command == "share") return RunShare(options, rest);
     std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
     Usage();
     return kExitUsage;
