@@ -22,7 +22,10 @@ constexpr int kMaxServingErrors = 3;
 // Pauses between connect attempts that keep failing: the first retry is immediate (a client that
 // has just left makes one attempt fail), later ones back off up to this.
 constexpr int kMaxRetryPauseMs = 1000;
-// Rows read between two looks at the stop event while a frame is copied.
+// Rows read between two looks at the ring's write count while a frame is copied: a copy that a
+// new grab has overtaken ends there instead of taking the processor from acquisition for nothing.
+constexpr int kRowsPerRingCheck = 16;
+// Rows read between two looks at the stop event.
 constexpr int kRowsPerStopCheck = 1024;
 
 long Clock() {
@@ -298,6 +301,7 @@ bool CCameraShare::ReadFrame(uint32_t grabs) {
     const int last = dimensions_.width - 1;
     for (int r = 0; r < dimensions_.height; ++r) {
         if (r % kRowsPerStopCheck == 0 && Stopping()) return false;
+        if (r % kRowsPerRingCheck == 0 && digitizer_->RingWriteCount() != grabs) break;
         uint8_t *line = image_.GetLine(r);
         // The announced geometry is the segment's: a row the camera no longer delivers (its
         // settings changed) ends the frame rather than leave stale bytes in it.
