@@ -113,9 +113,14 @@ bool ShareClient::CopyFrame(void *destination, size_t size) {
     return segment_.Read(destination, size);
 }
 
-bool ShareClient::SendRaw(const void *bytes, int count) {
+bool ShareClient::SendRaw(const void *bytes, int count, int timeoutMs) {
     try {
-        if (pipe_.IsWritePending()) return false;
+        // A message larger than the pipe's buffer is taken only as the server reads it.
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        const share::Waitable written = pipe_.WriteWaitable();
+        while (pipe_.IsWritePending())
+            if (MsLeft(deadline) == 0 || share::WaitForAny(&written, 1, MsLeft(deadline)) == share::kWaitTimedOut)
+                return false;
         pipe_.Write(bytes, count);
         return true;
     } catch (const Win32Exception &) {

@@ -38,8 +38,9 @@ public:
     bool CopyFrame(void *destination, size_t size);
     long SkippedNotices() const { return skipped_; }
 
-    // One raw message to the server (for tools that probe it); false when the pipe refused it.
-    bool SendRaw(const void *bytes, int count);
+    // One raw message to the server (for tools that probe it), once the previous one has been
+    // taken (waiting at most timeoutMs); false when the pipe refused it or did not take it in time.
+    bool SendRaw(const void *bytes, int count, int timeoutMs = 5000);
     // The next message within timeoutMs: its length (-1 for an empty one; at most its first 12
     // bytes land in message), or 0 when none came. Throws Win32Exception when the pipe failed.
     int ReadMessage(ShareMessage &message, int timeoutMs);
