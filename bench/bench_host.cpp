@@ -14,11 +14,13 @@ namespace {
 std::mutex g_mutex;
 std::condition_variable g_done;
 long g_completions = 0;
+std::chrono::steady_clock::time_point g_completedAt;
 
 void KESTCAM_CDECL OnComplete(int, int) {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         ++g_completions;
+        g_completedAt = std::chrono::steady_clock::now();
     }
     g_done.notify_all();
 }
@@ -53,8 +55,9 @@ BenchHost::BenchHost(const CameraSetup &setup) : setup_(setup) {
     char ini[1024];
     std::snprintf(ini, sizeof ini,
                   "[Camera 1]\nHeightMultiplier=%d\nUse16bit=%d\nShift16bit=%d\nUseLUT=%d\nLUT_FILE=%s\n"
-                  "lutcolumn=ln\nLogLevel=1\n",
-                  setup.heightMultiplier, setup.use16bit, setup.shift16bit, setup.useLut ? 1 : 0, lutFile.c_str());
+                  "lutcolumn=ln\nLogLevel=1\nShareCamera=%d\nShareName=%s\n",
+                  setup.heightMultiplier, setup.use16bit, setup.shift16bit, setup.useLut ? 1 : 0, lutFile.c_str(),
+                  setup.shareName.empty() ? 0 : 1, setup.shareName.c_str());
     dir_.Write("Kest.ini", ini);
 
     const cli::DriverExports &d = Driver();
@@ -75,13 +78,15 @@ BenchHost::~BenchHost() {
     d.finalize();
 }
 
-bool BenchHost::GrabAndWait() {
+bool BenchHost::GrabAndWait(std::chrono::steady_clock::time_point *completed) {
     std::unique_lock<std::mutex> lock(g_mutex);
     const long before = g_completions;
     lock.unlock();
     if (Driver().doCVLGrab(0, 0) != 1) return false;
     lock.lock();
-    return g_done.wait_for(lock, std::chrono::seconds(30), [&] { return g_completions > before; });
+    if (!g_done.wait_for(lock, std::chrono::seconds(30), [&] { return g_completions > before; })) return false;
+    if (completed != nullptr) *completed = g_completedAt;
+    return true;
 }
 
 bool BenchHost::ReadAllRows(unsigned char *row) {

@@ -1,6 +1,7 @@
 // bench_host.h - a host session for benchmarks: simulator configuration, settings, open, grab, read.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -23,6 +24,7 @@ struct CameraSetup {
     int use16bit = 0;
     int shift16bit = 0;
     bool useLut = false;
+    std::string shareName; // not empty: the camera shares its frames under this name
 };
 
 // Loads the driver once, then opens "Camera 1" on port 0 with the given set-up; the session is
@@ -40,8 +42,9 @@ public:
     int Rows() const { return geometry_[1]; }
     int BytesPerPixel() const { return setup_.bands; }
 
-    // One grab, waiting for its completion callback.
-    bool GrabAndWait();
+    // One grab, waiting for its completion callback; completed (if given) receives the moment the
+    // callback ran.
+    bool GrabAndWait(std::chrono::steady_clock::time_point *completed = nullptr);
     // Reads every row of the image into one row buffer, as a host does.
     bool ReadAllRows(unsigned char *row);
     bool ReadRow(unsigned char *row, int r, int first, int last);

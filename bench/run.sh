@@ -7,11 +7,19 @@ scripts/bootstrap.sh --bench
 cmake --preset release >/dev/null
 cmake --build --preset release --target kestcam_bench
 
+# BENCH_SET=share runs the frame-sharing benchmarks alone into bench/SHARE-RESULTS.md.
+results=bench/RESULTS.md
+analysis=bench/ANALYSIS.md
+if [ "${BENCH_SET:-}" = share ]; then
+  set -- --benchmark_filter=Share "$@"
+  results=bench/SHARE-RESULTS.md
+  analysis=bench/SHARE-ANALYSIS.md
+fi
 out=build/release/bench-results.json
 build/release/bin/kestcam_bench --benchmark_out="$out" --benchmark_out_format=json \
   --benchmark_repetitions="${BENCH_REPETITIONS:-3}" --benchmark_report_aggregates_only=true "$@"
 # The machine is shared: the load as the run ends goes into the results beside the load at its start.
 if [ -r /proc/loadavg ]; then cp /proc/loadavg build/release/bench-load-end.txt; else rm -f build/release/bench-load-end.txt; fi
-notes=""; [ -f bench/ANALYSIS.md ] && notes=bench/ANALYSIS.md
-python3 bench/make_results.py "$out" bench/RESULTS.md $notes
-echo "bench: wrote bench/RESULTS.md"
+notes=""; [ -f "$analysis" ] && notes="$analysis"
+python3 bench/make_results.py "$out" "$results" $notes
+echo "bench: wrote $results"

@@ -37,4 +37,16 @@ wait "$camsim" || true
 trap - EXIT
 
 echo
-echo "demo: the grabbed images are $work/camera1.png and $work/camera3.png"
+echo "== sharing: Camera 1 publishes its frames, 'kestcam share watch' receives one in another process"
+share="$work/share"
+mkdir -p "$share"
+printf '[System 0]\nDescriptor = M_SYSTEM_SOLIOS\n[System 0 Digitizer 0]\nWidth = 640\nHeight = 480\n' >"$share/sim.ini"
+printf '[Camera 1]\nShareCamera=1\nShareName=kestcam-demo\n' >"$share/Kest.ini"
+build/linux/bin/kestcam share watch kestcam-demo --frames 1 --out "$share" &
+watcher=$!
+KESTCAM_SIM_CONFIG="$share/sim.ini" build/linux/bin/kestcam --system-path "$share" \
+  grab --camera "Camera 1" --grabs 40 --interval 50 >/dev/null
+wait "$watcher"
+
+echo
+echo "demo: the grabbed images are $work/camera1.png and $work/camera3.png; the shared frame is in $share"

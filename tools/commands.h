@@ -23,6 +23,8 @@ int RunGrab(const CommonOptions &options, const std::vector<std::string> &args);
 int RunProps(const CommonOptions &options, const std::vector<std::string> &args);
 // The simulated serial camera; needs no driver.
 int RunCamsim(const std::vector<std::string> &args);
+// `share watch NAME ...`: a sharing client; needs no driver.
+int RunShare(const CommonOptions &options, const std::vector<std::string> &args);
 
 } // namespace kestcam::cli
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands.h"
@@ -50,6 +51,7 @@ struct GrabArgs {
     std::string camera;
     int port = 0;
     int grabs = 1;
+    int intervalMs = 0; // pause after each image, as a host that processes it
     std::string out;
 };
 
@@ -63,6 +65,8 @@ bool ParseGrabArgs(const std::vector<std::string> &args, GrabArgs &parsed) {
             if (!ParseInt(args[++i], parsed.port)) return false;
         } else if (a == "--grabs" && hasValue) {
             if (!ParseInt(args[++i], parsed.grabs) || parsed.grabs < 1) return false;
+        } else if (a == "--interval" && hasValue) {
+            if (!ParseInt(args[++i], parsed.intervalMs) || parsed.intervalMs < 0) return false;
         } else if (a == "--out" && hasValue) {
             parsed.out = args[++i];
         } else {
@@ -99,7 +103,8 @@ double Median(std::vector<double> values) {
 int RunGrab(const CommonOptions &options, const std::vector<std::string> &args) {
     GrabArgs grab;
     if (!ParseGrabArgs(args, grab)) {
-        std::fprintf(stderr, "usage: kestcam grab --camera NAME [--port N] [--grabs N>=1] [--out FILE]\n");
+        std::fprintf(stderr,
+                     "usage: kestcam grab --camera NAME [--port N] [--grabs N>=1] [--interval MS] [--out FILE]\n");
         return kExitUsage;
     }
     HostSession session(options);
@@ -159,6 +164,7 @@ int RunGrab(const CommonOptions &options, const std::vector<std::string> &args) 
             }
         }
         progress.Update(n + 1);
+        if (grab.intervalMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(grab.intervalMs));
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     progress.Finish();

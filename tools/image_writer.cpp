@@ -90,6 +90,14 @@ bool WritePng(const std::string &file, const Image &image, std::string &error) {
 
 } // namespace
 
+bool PngAvailable() {
+#if defined(KESTCAM_HAVE_PNG)
+    return true;
+#else
+    return false;
+#endif
+}
+
 bool WriteImage(const std::string &file, const Image &image, std::string &error) {
     const std::string ext = Extension(file);
     if (ext == "pgm" || ext == "ppm") return WritePnm(file, image, error);

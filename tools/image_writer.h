@@ -16,5 +16,7 @@ struct Image {
 
 // Chooses the format by the file's extension (.png, .pgm, .ppm); false with a reason on failure.
 bool WriteImage(const std::string &file, const Image &image, std::string &error);
+// Whether this build writes .png files.
+bool PngAvailable();
 
 } // namespace kestcam::cli

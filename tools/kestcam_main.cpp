@@ -13,12 +13,13 @@ void Usage() {
     std::fprintf(stderr, "usage: kestcam [--driver PATH] [--system-path DIR] [-v] COMMAND [ARGS]\n"
                          "commands:\n"
                          "  list                                   one camera name a line\n"
-                         "  grab --camera NAME [--port N] [--grabs N] [--out FILE]\n"
+                         "  grab --camera NAME [--port N] [--grabs N] [--interval MS] [--out FILE]\n"
                          "  props get|range --camera NAME [--port N] PROP\n"
                          "  props set --camera NAME [--port N] PROP VALUE\n"
                          "  lut generate --lsb N --msb N --steepness N -o FILE\n"
                          "  lut columns FILE\n"
-                         "  camsim [--config FILE]                 a simulated serial camera on a terminal\n");
+                         "  camsim [--config FILE]                 a simulated serial camera on a terminal\n"
+                         "  share watch NAME [--frames N] [--out DIR]\n");
 }
 
 } // namespace
@@ -69,6 +70,7 @@ int main(int argc, char **argv) {
     if (command == "grab") return RunGrab(options, rest);
     if (command == "props") return RunProps(options, rest);
     if (command == "camsim") return RunCamsim(rest);
+    if (command == "share") return RunShare(options, rest);
     std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
     Usage();
     return kExitUsage;

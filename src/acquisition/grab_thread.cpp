@@ -102,6 +102,7 @@ int32_t GrabThread::ThreadMain() {
         // not make this camera grab the same request twice.
         bool byBuffer = app->GrabFallback();
         bool ok = false;
+        digitizer->BeginRingWrite();
         if (!byBuffer) {
             ok = Grab_MdigProcess();
             // A sequence ended by our own stop request is no failure of the library.
@@ -111,6 +112,7 @@ int32_t GrabThread::ThreadMain() {
             }
         }
         if (byBuffer) ok = Grab_MdigGrab();
+        digitizer->EndRingWrite();
 
         if (!ok) {
             digitizer->ClearGrabInProgress();

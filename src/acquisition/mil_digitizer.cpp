@@ -59,6 +59,8 @@ MilDigitizer::~MilDigitizer() {
         opened_ = false;
         thread = std::move(grabThread_);
     }
+    // The sharing thread reads rows, which needs the ring, the settings and the row lock.
+    share_.StopProcessingThread();
     // The thread ends before the digitizer goes: a grab may still be running on it.
     thread.reset();
     ReleaseDigitizer();
@@ -248,7 +250,13 @@ bool MilDigitizer::Open(int port, int out[2]) {
 
     ApplyLut();
 
-    // Frame sharing (ShareCamera, under ShareName) starts here; it comes with the sharing server.
+    int shareCamera = 0;
+    std::string shareName;
+    WithSettings([&](CameraSettings &s) {
+        shareCamera = s.ShareCamera.value;
+        shareName = s.ShareName.value;
+    });
+    if (shareCamera != 0) share_.Start(shareName.c_str());
 
     return true;
 }
@@ -297,7 +305,7 @@ bool MilDigitizer::Close() {
                name_.c_str());
     }
 
-    // Sharing stops here; it comes with the sharing server.
+    share_.Stop();
 
     opened_ = false;
     if (std::unique_ptr<GrabThread> thread = std::move(grabThread_)) {
@@ -407,8 +415,9 @@ void MilDigitizer::SetContinuousGrab(bool on) {
 }
 
 void MilDigitizer::NotifyFrameReady() {
-    // With ShareCamera on, the sharing server is told of the new frame here and reads its rows
-    // through GetRow. The sharing server comes with its own work; until then no frame is shared.
+    // Only a pulse: the server reads the rows itself through GetRow. It announces frames when the
+    // camera was opened with ShareCamera > 0.
+    share_.NotifyFrame();
 }
 
 } // namespace kestcam

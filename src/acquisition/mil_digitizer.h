@@ -15,6 +15,7 @@
 #include "mil/mil_api.h"
 #include "serial/basler_camera.h"
 #include "settings/camera_settings.h"
+#include "share/camera_share.h"
 
 namespace kestcam {
 
@@ -89,8 +90,14 @@ public:
     BaslerCamera &Basler() { return basler_; }
     CompleteCallback GetCompleteCB() const { return completeCallback_.load(std::memory_order_acquire); }
     void ClearGrabInProgress() { grabInProgress_.store(false, std::memory_order_release); }
-    // A grabbed frame is complete: the place where a running sharing server is told of it.
+    // A grabbed frame is complete: a running sharing server is told of it.
     void NotifyFrameReady();
+    // The acquisition thread brackets every grab with these, so the count is odd while the ring is
+    // being written: a reader that finds the same even count before and after its copy has read one
+    // whole grab (the sharing server skips a frame that a new grab overwrote under it).
+    void BeginRingWrite() { ringWrites_.fetch_add(1); }
+    void EndRingWrite() { ringWrites_.fetch_add(1); }
+    uint32_t RingWriteCount() const { return ringWrites_.load(); }
 
 private:
     // Steps of Open; each logs its own reason.
@@ -121,8 +128,12 @@ private:
     std::array<uint16_t, kLutEntries> lut_{}; // 16-bit to 8-bit table, delivered by its low byte
     CameraSettings settings_;
     BaslerCamera basler_{&settings_};
+    // Its thread reads rows through GetRow: stopped by Close, and by destruction before anything
+    // else goes.
+    CCameraShare share_{this};
     std::atomic<CompleteCallback> completeCallback_{nullptr};
     std::atomic<bool> grabInProgress_{false};
+    std::atomic<uint32_t> ringWrites_{0};
 
     // Open, Close and destruction run one at a time. Close does not hold the mutex while it waits
     // for the acquisition thread (whose callback may request the next grab); `closing_` keeps the

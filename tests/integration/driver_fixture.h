@@ -65,6 +65,16 @@ public:
         }));
     }
     bool Contains(const std::string &fragment) const { return Count(fragment) > 0; }
+    // Waits until at least n texts contain fragment; false after the time-out.
+    bool WaitForCount(const std::string &fragment, size_t n,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] {
+            return static_cast<size_t>(std::count_if(texts_.begin(), texts_.end(), [&](const std::string &t) {
+                       return t.find(fragment) != std::string::npos;
+                   })) >= n;
+        });
+    }
     // Waits until a text containing fragment arrives; false after the time-out.
     bool WaitFor(const std::string &fragment, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         std::unique_lock<std::mutex> lock(mutex_);

@@ -1,0 +1,196 @@
+// share_bench.cpp - frame sharing at full speed (2048 x 1000 from the simulator): grabs per second
+// with sharing off, with a client that never reads and with one that keeps up (and the frames it is
+// sent), the sharing path of one frame from completion to notice, and its yardstick: one readout of
+// the frame plus one memcpy of it.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_host.h"
+#include "driver/logger.h"
+#include "share/share_client.h"
+
+namespace kestcam::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 2048;
+constexpr int kHeight = 1000;
+constexpr size_t kFrameBytes = static_cast<size_t>(kWidth) * kHeight;
+
+CameraSetup ShareSetup(bool shared) {
+    CameraSetup s;
+    s.width = kWidth;
+    s.height = kHeight;
+    if (shared) {
+        static int serial = 0;
+        s.shareName = "kcbench-" + std::to_string(Clock::now().time_since_epoch().count() % 1000000) + "-" +
+                      std::to_string(serial++);
+    }
+    return s;
+}
+
+bool ConnectClient(ShareClient &client, const std::string &name, benchmark::State &state) {
+    Logger::Instance().SetLogLevel(0);
+    std::string error;
+    if (client.Connect(name, 5000, error)) return true;
+    state.SkipWithError(error.c_str());
+    return false;
+}
+
+// A client thread that takes every notice and copies the frame, counting them.
+class KeepingUpClient {
+public:
+    explicit KeepingUpClient(ShareClient &client) : client_(client), frame_(client.FrameBytes()) {
+        thread_ = std::thread([this] {
+            while (!done_) {
+                if (client_.WaitForFrame(50) != ShareClient::Wait::Frame) continue;
+                const Clock::time_point noticed = Clock::now();
+                client_.CopyFrame(frame_.data(), frame_.size());
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++frames_;
+                noticed_ = noticed;
+                changed_.notify_all();
+            }
+        });
+    }
+    ~KeepingUpClient() {
+        done_ = true;
+        thread_.join();
+    }
+    long Frames() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return frames_;
+    }
+    // Waits for frame number n; the moment its notice arrived, or nothing after the bound.
+    bool WaitFor(long n, Clock::time_point &noticed) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return frames_ >= n; })) return false;
+        noticed = noticed_;
+        return true;
+    }
+
+private:
+    ShareClient &client_;
+    std::vector<unsigned char> frame_;
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    long frames_ = 0;
+    Clock::time_point noticed_;
+    std::thread thread_;
+};
+
+// The host grabs at full speed: doCVLGrab -> callback -> next doCVLGrab.
+void GrabLoop(benchmark::State &state, BenchHost &host) {
+    for (auto _ : state) {
+        if (!host.GrabAndWait()) {
+            state.SkipWithError("a grab did not complete");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
+}
+
+void BM_Share_GrabLoop_Off(benchmark::State &state) {
+    BenchHost host(ShareSetup(false));
+    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
+    GrabLoop(state, host);
+}
+BENCHMARK(BM_Share_GrabLoop_Off)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A client that connects, asks for the dimensions and then reads nothing.
+void BM_Share_GrabLoop_ClientNeverReads(benchmark::State &state) {
+    const CameraSetup setup = ShareSetup(true);
+    BenchHost host(setup);
+    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
+    ShareClient client;
+    if (!ConnectClient(client, setup.shareName, state)) return;
+    GrabLoop(state, host);
+}
+BENCHMARK(BM_Share_GrabLoop_ClientNeverReads)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A client that keeps up; "announced" counts the frames it was sent per second of the loop.
+void BM_Share_GrabLoop_ClientKeepsUp(benchmark::State &state) {
+    const CameraSetup setup = ShareSetup(true);
+    BenchHost host(setup);
+    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
+    ShareClient client;
+    if (!ConnectClient(client, setup.shareName, state)) return;
+    KeepingUpClient reader(client);
+    const long before = reader.Frames();
+    GrabLoop(state, host);
+    state.counters["announced"] =
+        benchmark::Counter(static_cast<double>(reader.Frames() - before), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Share_GrabLoop_ClientKeepsUp)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One frame through the sharing path: from the host's completion callback (the frame notice to the
+// server follows it at once) to the notice at the client. The host waits for it before the next
+// grab, so every frame is shared.
+void BM_Share_FramePath(benchmark::State &state) {
+    const CameraSetup setup = ShareSetup(true);
+    BenchHost host(setup);
+    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
+    ShareClient client;
+    if (!ConnectClient(client, setup.shareName, state)) return;
+    KeepingUpClient reader(client);
+    long expected = reader.Frames();
+    for (auto _ : state) {
+        Clock::time_point completed;
+        Clock::time_point noticed;
+        if (!host.GrabAndWait(&completed) || !reader.WaitFor(++expected, noticed)) {
+            state.SkipWithError("a frame was not shared");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(noticed - completed).count());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
+}
+BENCHMARK(BM_Share_FramePath)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// The yardstick: every row of the frame through getCVLGrabRow into a frame buffer, then one memcpy
+// of the frame.
+void BM_Share_ReadoutPlusMemcpy(benchmark::State &state) {
+    BenchHost host(ShareSetup(false));
+    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
+    std::vector<unsigned char> frame(kFrameBytes);
+    std::vector<unsigned char> segment(kFrameBytes);
+    for (auto _ : state) {
+        for (int r = 0; r < kHeight; ++r)
+            if (!host.ReadRow(frame.data() + static_cast<size_t>(r) * kWidth, r, 0, kWidth - 1)) {
+                state.SkipWithError("a row was refused");
+                return;
+            }
+        std::memcpy(segment.data(), frame.data(), kFrameBytes);
+        benchmark::DoNotOptimize(segment.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
+}
+BENCHMARK(BM_Share_ReadoutPlusMemcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Share_Memcpy(benchmark::State &state) {
+    std::vector<unsigned char> from(kFrameBytes, 1);
+    std::vector<unsigned char> to(kFrameBytes);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), kFrameBytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
+}
+BENCHMARK(BM_Share_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+} // namespace kestcam::bench
