@@ -51,6 +51,9 @@ public:
     void SetCompleteCB(CompleteCallback callback);
     // Takes effect at the next request; a running sequence is finished first.
     void SetContinuousGrab(bool on);
+    // The camera's modal property sheet, owned by parent (a window handle, or null); true when the
+    // user confirmed with OK and the settings were saved.
+    bool ShowProperties(void *parent);
 
     const std::string &Name() const { return name_; }
     int Number() const { return number_; }
