@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "ui/csheet1.h"
 
@@ -162,8 +163,12 @@ int CPropCameraControls::OnQuerySiblings() {
 
 void CPropCameraControls::OnApply() {
     Exchange(ExchangeDirection::FromControl);
-    ReadComboText(view_->Item(kExposureMode), settings_.ExposureMode);
-    ReadComboText(view_->Item(kPort), settings_.BaslerPort);
+    // A drop-down list without a selection is one whose stored text is none of its entries (a
+    // device path written into the file by hand, say): the user chose nothing, so it is kept
+    // rather than replaced by "None".
+    for (auto [id, param] : {std::pair<int, ParamEnum *>{kExposureMode, &settings_.ExposureMode},
+                             std::pair<int, ParamEnum *>{kPort, &settings_.BaslerPort}})
+        if (view_->Item(id).GetSelection() >= 0) ReadComboText(view_->Item(id), *param);
 }
 
 } // namespace kestcam::ui
