@@ -139,6 +139,10 @@ int main(int argc, char **argv) {
     Click(cam, 1049); // exposure time
     Type(cam, 1016, "0.5");
     Type(cam, 1036, "1.5"); // out of range, but not checked on the page
+    // Another COM port, as the user picks it: the sheet shows its reset notice.
+    HWND port = GetDlgItem(cam, 1025);
+    SendMessageA(port, CB_SETCURSEL, 1, 0);
+    SendMessageA(cam, WM_COMMAND, MAKEWPARAM(1025, CBN_SELCHANGE), reinterpret_cast<LPARAM>(port));
     Settle(sheet);
     saved &= SaveWindow(sheet, out + "\\camera-page.bmp");
 
