@@ -30,6 +30,8 @@ function(kc_driver_setup target)
     # exporting anything else of the statically linked runtime.
     kc_write_driver_def(${CMAKE_BINARY_DIR}/kestcam.def)
     target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/kestcam.def)
+    # The dialog templates live in the driver itself; the dialogs load them from its module.
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/ui/win32/kestcam.rc)
   else()
     # Only the host contract leaves the shared object: a version script made from the export list
     # also hides the template instantiations the standard library would otherwise export.

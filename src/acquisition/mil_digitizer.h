@@ -52,6 +52,9 @@ public:
     void SetCompleteCB(CompleteCallback callback);
     // Takes effect at the next request; a running sequence is finished first.
     void SetContinuousGrab(bool on);
+    // The camera's modal property sheet, owned by parent (a window handle, or null); true when the
+    // user confirmed with OK and the settings were saved.
+    bool ShowProperties(void *parent);
 
     // Host properties by name, compared without regard to case: continuous mode, the MIL control and
     // inquiry pass-through (StoreValue first), the serial camera's parameters while

@@ -5,8 +5,14 @@
 namespace kestcam::os {
 
 void ShowMessageBox(MessageBoxIcon icon, const std::string &text) {
+    ShowMessageBox(nullptr, icon, text, nullptr, MessageBoxButtons::Ok);
+}
+
+bool ShowMessageBox(void *, MessageBoxIcon icon, const std::string &text, const char *,
+                    MessageBoxButtons buttons) {
     detail::MessageBoxCounter().fetch_add(1, std::memory_order_relaxed);
     detail::LogMessageBox(icon, text);
+    return buttons == MessageBoxButtons::Ok;
 }
 
 int MessageBoxCount() {

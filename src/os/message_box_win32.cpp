@@ -19,14 +19,21 @@ bool BoxesSuppressed() {
 } // namespace
 
 void ShowMessageBox(MessageBoxIcon icon, const std::string &text) {
+    // No caption of its own: the system's default title, as for any box without an owner.
+    ShowMessageBox(nullptr, icon, text, nullptr, MessageBoxButtons::Ok);
+}
+
+bool ShowMessageBox(void *owner, MessageBoxIcon icon, const std::string &text, const char *caption,
+                    MessageBoxButtons buttons) {
     detail::MessageBoxCounter().fetch_add(1, std::memory_order_relaxed);
+    const bool okOnly = buttons == MessageBoxButtons::Ok;
     if (BoxesSuppressed()) {
         detail::LogMessageBox(icon, text);
-        return;
+        return okOnly;
     }
-    // No caption of its own: the system's default title, as for any box without an owner.
-    const UINT style = (icon == MessageBoxIcon::Error ? MB_ICONERROR : MB_ICONEXCLAMATION) | MB_OK;
-    ::MessageBoxA(nullptr, text.c_str(), nullptr, style);
+    const UINT style =
+        (icon == MessageBoxIcon::Error ? MB_ICONERROR : MB_ICONEXCLAMATION) | (okOnly ? MB_OK : MB_OKCANCEL);
+    return ::MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption, style) == IDOK;
 }
 
 int MessageBoxCount() {

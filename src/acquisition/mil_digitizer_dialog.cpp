@@ -1,0 +1,43 @@
+// mil_digitizer_dialog.cpp - MilDigitizer::ShowProperties: the camera's side of the property
+// sheet. The sheet edits a copy; the copy goes back, under the rows lock, only on OK.
+#include "acquisition/mil_digitizer.h"
+#include "ui/dialog_service.h"
+#include "ui/properties_launcher.h"
+
+namespace kestcam {
+namespace {
+
+class DigitizerTarget : public ui::PropertiesTarget {
+public:
+    explicit DigitizerTarget(MilDigitizer &camera) : camera_(camera) {}
+
+    std::string Name() const override { return camera_.Name(); }
+    bool Busy() const override { return camera_.IsGrabInProgress() || camera_.IsContinuous(); }
+    int BandCount() const override {
+        return camera_.WithSettings([&](CameraSettings &) { return camera_.Buffers().SizeBand(); });
+    }
+    CameraSettings CopySettings() override {
+        return camera_.WithSettings([](CameraSettings &settings) { return settings; });
+    }
+    void AssignSettings(const CameraSettings &working) override {
+        camera_.WithSettings([&](CameraSettings &settings) { settings = working; });
+    }
+    // Serial I/O with time-outs: not under the rows lock, which the host's row reads need.
+    void ApplyCameraParameters() override { camera_.Basler().ApplyParameters(); }
+    bool SaveSettings() override {
+        const std::string name = camera_.Name();
+        return camera_.WithSettings([&](CameraSettings &settings) { return settings.Save(name.c_str()); });
+    }
+
+private:
+    MilDigitizer &camera_;
+};
+
+} // namespace
+
+bool MilDigitizer::ShowProperties(void *parent) {
+    DigitizerTarget target(*this);
+    return ui::ShowCameraProperties(target, parent, ui::CurrentDialogService());
+}
+
+} // namespace kestcam

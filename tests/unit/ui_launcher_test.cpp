@@ -1,0 +1,142 @@
+// Showing a camera's property sheet: the busy warning, Cancel and OK, the camera parameters
+// written only with direct access on, the saved section and configureCamera's answers, with a
+// scripted user in place of the platform's dialogs (unknown names and the headless answer are
+// pinned at the export, in the integration tests).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/mil_digitizer.h"
+#include "driver/logger.h"
+#include "mil/mil_app.h"
+#include "sim/sim_control.h"
+#include "support/env.h"
+#include "support/scripted_dialogs.h"
+#include "support/temp_dir.h"
+#include "ui/configure_camera.h"
+#include "ui/properties_launcher.h"
+
+namespace kestcam {
+namespace {
+
+using test::ScriptedDialogService;
+using test::ScriptedSheetRun;
+using ui::CPropFrameGrabber;
+
+class FakeCamera : public ui::PropertiesTarget {
+public:
+    std::string Name() const override { return "Camera 2"; }
+    bool Busy() const override { return busy; }
+    int BandCount() const override { return 1; }
+    CameraSettings CopySettings() override { return settings; }
+    void AssignSettings(const CameraSettings &s) override {
+        settings = s;
+        ++assigned;
+    }
+    void ApplyCameraParameters() override { ++applied; }
+    bool SaveSettings() override {
+        ++saved;
+        return true;
+    }
+
+    bool busy = false;
+    CameraSettings settings;
+    int assigned = 0, applied = 0, saved = 0;
+};
+
+TEST(PropertiesLauncher, DecliningTheBusyWarningShowsNoSheet) {
+    ScriptedDialogService service;
+    FakeCamera camera;
+    camera.busy = true;
+    service.confirmAnswer = false;
+    EXPECT_FALSE(ui::ShowCameraProperties(camera, nullptr, &service));
+    ASSERT_EQ(service.confirms.size(), 1u);
+    EXPECT_EQ(service.confirms[0], std::string("Camera 2 properties|") + ui::kBusyWarning);
+    EXPECT_EQ(service.sheetsShown, 0);
+
+    service.confirmAnswer = true;
+    ui::ShowCameraProperties(camera, nullptr, &service);
+    EXPECT_EQ(service.sheetsShown, 1);
+    EXPECT_EQ(service.title, "Camera 2 properties");
+}
+
+class LauncherOk : public ::testing::TestWithParam<int> {};
+
+TEST_P(LauncherOk, CopiesBackSavesAndWritesTheCameraOnlyWithDirectAccess) {
+    ScriptedDialogService service;
+    FakeCamera camera;
+    camera.settings.BaslerPortAccessEnabled.value = GetParam();
+    service.onSheet = [](ScriptedSheetRun &run) {
+        run.TypeFg(CPropFrameGrabber::kHeightMultiplier, "7");
+        return true;
+    };
+    EXPECT_TRUE(ui::ShowCameraProperties(camera, nullptr, &service));
+    EXPECT_EQ(camera.settings.HeightMultiplier.value, 7);
+    EXPECT_EQ(camera.saved, 1);
+    EXPECT_EQ(camera.applied, GetParam() != 0 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Access, LauncherOk, ::testing::Values(0, 1, 2),
+                         [](const auto &info) { return "BaslerPortAccessEnabled" + std::to_string(info.param); });
+
+// configureCamera's body on a registry of simulated cameras.
+class ConfigureCamera : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::ResetSimulator();
+        config_ = std::make_unique<test::ScopedEnv>("KESTCAM_SIM_CONFIG", "");
+        savedPath_ = Logger::Instance().SystemPath();
+        Logger::Instance().SetSystemPath(dir_.Str());
+        ASSERT_TRUE(MilApp::GetInstance().Init());
+    }
+    void TearDown() override {
+        MilApp::DestroyInstance();
+        sim::ResetSimulator();
+        Logger::Instance().SetSystemPath(savedPath_);
+    }
+    std::string Ini() const { return test::TempDir::Read(dir_.File("Kest.ini")); }
+
+    test::TempDir dir_;
+    std::unique_ptr<test::ScopedEnv> config_;
+    std::string savedPath_;
+};
+
+TEST_F(ConfigureCamera, CancelAfterEditsAnswersOneAndChangesNeitherSettingsNorFile) {
+    ScriptedDialogService service;
+    service.onSheet = [](ScriptedSheetRun &run) {
+        run.TypeFg(CPropFrameGrabber::kHeightMultiplier, "3");
+        return false;
+    };
+    const std::string before = dir_.Write("Kest.ini", "[Camera 1]\nLogLevel=2\n");
+    EXPECT_EQ(ui::ConfigureCamera(nullptr, "Camera 1"), 1);
+    EXPECT_EQ(test::TempDir::Read(before), "[Camera 1]\nLogLevel=2\n");
+    EXPECT_EQ(MilApp::GetInstance().GetByName("Camera 1").WithSettings([](CameraSettings &s) {
+        return s.HeightMultiplier.value;
+    }),
+              1);
+}
+
+TEST_F(ConfigureCamera, OkAnswersZeroAndSavesTheWholeSection) {
+    ScriptedDialogService service;
+    bool sixteenBitEnabled = true;
+    service.onSheet = [&](ScriptedSheetRun &run) {
+        sixteenBitEnabled = run.fgView.At(CPropFrameGrabber::kUse16bit).enabled;
+        run.TypeFg(CPropFrameGrabber::kHeightMultiplier, "3");
+        return true;
+    };
+    EXPECT_EQ(ui::ConfigureCamera(nullptr, "Camera 2"), 0);
+    EXPECT_FALSE(sixteenBitEnabled); // never opened: no band count yet
+    const std::string ini = Ini();
+    EXPECT_NE(ini.find("[Camera 2]"), std::string::npos);
+    EXPECT_NE(ini.find("HeightMultiplier=3"), std::string::npos);
+    EXPECT_NE(ini.find("ShareName="), std::string::npos); // the last of the stored keys
+    EXPECT_EQ(MilApp::GetInstance().GetByName("Camera 2").WithSettings([](CameraSettings &s) {
+        return s.HeightMultiplier.value;
+    }),
+              3);
+}
+
+} // namespace
+} // namespace kestcam
