@@ -9,7 +9,12 @@
 // the others it can reach.
 //
 // Usage: kestcam_hostile_host [--seconds N] [--calls N] [--threads N] [--seed N] [--driver PATH]
+#include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <random>
 #include <shared_mutex>
@@ -67,7 +73,10 @@ thread_local int tNesting = 0;
 
 void KESTCAM_CDECL LogProc(const char *text) {
     if (text != nullptr) (void)std::strlen(text);
-    if (tNesting > 1) return;
+    // Every call below logs too (an unbound port, say): calling back on every message would make the
+    // log the whole of the run.
+    static thread_local unsigned seen = 0;
+    if (tNesting > 1 || ++seen % 16 != 0) return;
     ++tNesting;
     (void)gDriver->getCVLMaxNoOfPorts();
     if (gDriver->getProperty != nullptr) {
@@ -217,11 +226,29 @@ void Lifecycle(Chooser &choose, const std::string &systemPath) {
     Finished();
 }
 
+// Time spent in each kind of call, to tell where a run's time went.
+const char *const kCallKinds[15] = {"openCVLPort",   "closeCVLPort",  "doCVLGrab",        "doCVLGrab",
+                                    "getCVLGrabRow", "getCVLGrabRow", "getCVLGrabRow",    "setCompleteCallback",
+                                    "setProperty",   "getProperty",   "getPropertyRange", "configureCamera",
+                                    "small exports", "setSystemPath", "whole frames"};
+std::atomic<long long> gKindNs[15];
+std::atomic<long long> gKindMaxNs[15];
+
+void Timed(int which, std::chrono::steady_clock::duration spent) {
+    const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count();
+    gKindNs[which].fetch_add(ns, std::memory_order_relaxed);
+    long long max = gKindMaxNs[which].load(std::memory_order_relaxed);
+    while (ns > max && !gKindMaxNs[which].compare_exchange_weak(max, ns)) {
+    }
+}
+
 void OneCall(Chooser &choose, std::vector<unsigned char> &row, const std::string &systemPath) {
     const std::vector<std::string> names = Names();
     std::string storage;
     const DriverExports &d = *gDriver;
-    switch (choose.Below(15)) {
+    const int which = choose.Below(15);
+    const auto started = std::chrono::steady_clock::now();
+    switch (which) {
     case 0: {
         int geometry[2] = {-5, -5};
         Count(kOpened, d.openCVLPort(choose.Grabber(), choose.Port(), choose.Text(names, storage),
@@ -309,6 +336,7 @@ void OneCall(Chooser &choose, std::vector<unsigned char> &row, const std::string
         break;
     }
     }
+    Timed(which, std::chrono::steady_clock::now() - started);
     Finished();
 }
 
@@ -353,6 +381,74 @@ const char *kSimConfig = "[System 0]\nDevices = 0,1\nDigitizers = 3\n"
                          "[System 1]\nDescriptor = M_SYSTEM_HOST\n"
                          "[Faults]\nBufferLimit = 200\n";
 
+// A camera loaded from a system path without its section (the host may name any) has the default
+// port COM1, a real line of this machine where every read would wait out its time-out. The run
+// holds the machine's first four lines itself, so the driver finds them in use and fails at once.
+class RealSerialPortsHeld {
+public:
+    RealSerialPortsHeld() {
+        for (int n = 0; n < 4; ++n) {
+            const std::string device = "/dev/ttyS" + std::to_string(n);
+            const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) continue;
+            if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+                fds_.push_back(fd);
+            else
+                close(fd);
+        }
+    }
+    ~RealSerialPortsHeld() {
+        for (int fd : fds_)
+            close(fd);
+    }
+
+private:
+    std::vector<int> fds_;
+};
+
+// The command-line host's simulated serial camera (`kestcam camsim`) on a pseudo-terminal, for as
+// long as the run lasts. Its output goes to a file: it prints a line per frame, and a pipe nobody
+// reads would stop it.
+class SimulatedCamera {
+public:
+    SimulatedCamera(const std::string &kestcam, const std::string &output) : output_(output) {
+        if (access(kestcam.c_str(), X_OK) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd >= 0) dup2(fd, 1);
+            execl(kestcam.c_str(), kestcam.c_str(), "camsim", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        // Its first line names the terminal; a bounded wait, then the run goes on without it.
+        for (int i = 0; i < 100 && pid_ > 0 && device_.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::string text = kestcam::test::TempDir::Read(output);
+            const size_t end = text.find('\n');
+            if (end != std::string::npos) device_ = text.substr(0, end);
+        }
+        std::printf("hostile host: simulated serial camera %s\n",
+                    device_.empty() ? "not running" : device_.c_str());
+    }
+    ~SimulatedCamera() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string &Device() const { return device_; }
+    // Frames the camera received so far: a line each after the first.
+    long long Frames() const {
+        if (device_.empty()) return 0;
+        const std::string text = kestcam::test::TempDir::Read(output_);
+        return std::max<long long>(0, static_cast<long long>(std::count(text.begin(), text.end(), '\n')) - 1);
+    }
+
+private:
+    std::string output_;
+    pid_t pid_ = -1;
+    std::string device_;
+};
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -362,6 +458,9 @@ int main(int argc, char **argv) {
                 options.calls > 0 ? (", at most " + std::to_string(options.calls) + " calls").c_str() : "");
     std::fflush(stdout);
 
+    // Every close and every geometry property saves the settings file with an fsync; on a memory
+    // file system that costs nothing, and the calls measure the driver instead of the disk.
+    if (std::getenv("TMPDIR") == nullptr && access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
     kestcam::test::TempDir dir;
     const std::string systemPath = dir.Str();
     setenv("KESTCAM_SIM_CONFIG", dir.Write("sim.ini", kSimConfig).c_str(), 1);
@@ -374,17 +473,25 @@ int main(int argc, char **argv) {
         return 1;
     }
     gDriver = &library.Exports();
+    const std::string driverPath =
+        options.driver.empty() ? kestcam::cli::DriverLibrary::DefaultPath() : options.driver;
+    RealSerialPortsHeld realPorts;
+    SimulatedCamera camsim(driverPath.substr(0, driverPath.find_last_of('/') + 1) + "kestcam",
+                           dir.File("camsim.out"));
     {
         std::unique_lock<std::shared_mutex> exclusive(gLifecycle);
         (void)gDriver->initialize(systemPath.c_str(), QuietLog);
         RefreshNames();
-        // Settings the random calls cannot reach: serial ports that are no device (one a
-        // directory), so a camera with direct access switched on fails at once instead of waiting
-        // on a real line for its read time-outs.
+        // Settings the random calls cannot reach: the cameras' serial line. Most share one simulated
+        // camera (the port is process-wide, so they contend for it); the others name no device, one
+        // a directory, and fail at once.
         std::string ini;
         int n = 0;
-        for (const std::string &name : Names())
-            ini += "[" + name + "]\nBaslerPort=" + (n++ % 2 == 0 ? "/nonexistent/tty" : systemPath) + "\n";
+        for (const std::string &name : Names()) {
+            const int kind = n++ % 4;
+            const std::string port = kind == 0 ? "/nonexistent/tty" : kind == 1 ? systemPath : camsim.Device();
+            ini += "[" + name + "]\nBaslerPort=" + (port.empty() ? "/nonexistent/tty" : port) + "\n";
+        }
         dir.Write("Kest.ini", ini);
     }
 
@@ -437,6 +544,17 @@ int main(int argc, char **argv) {
     std::printf("hostile host: accepted: %lld opens, %lld grabs (%lld completed), %lld rows, %lld property sets\n",
                 gCount[kOpened].load(), gCount[kGrabbed].load(), gCount[kCompleted].load(),
                 gCount[kRowsRead].load(), gCount[kPropertySet].load());
+    std::map<std::string, std::pair<long long, long long>> byExport;
+    for (int k = 0; k < 15; ++k) {
+        auto &[total, max] = byExport[kCallKinds[k]];
+        total += gKindNs[k].load();
+        max = std::max(max, gKindMaxNs[k].load());
+    }
+    std::printf("hostile host: the simulated serial camera received %lld frames\n", camsim.Frames());
+    std::printf("hostile host: time in calls (total ms / longest ms):");
+    for (const auto &[name, times] : byExport)
+        std::printf(" %s %lld/%lld;", name.c_str(), times.first / 1000000, times.second / 1000000);
+    std::printf("\n");
     std::printf("hostile host: %lld calls, seed %llu: no crash, no hang\n", gCalls.load(), options.seed);
     return 0;
 }
