@@ -15,7 +15,9 @@
 #include "support/env.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_dir.h"
+#include "support/test_camera.h"
 #include "ui/configure_camera.h"
+#include "ui/prop_camera_controls.h"
 #include "ui/properties_launcher.h"
 
 namespace kestcam {
@@ -137,6 +139,46 @@ TEST_F(ConfigureCamera, OkAnswersZeroAndSavesTheWholeSection) {
     }),
               3);
 }
+
+// The sheet of an open camera with direct access: the camera page shows the limits the camera
+// reported, and OK writes the enabled parameters (never the exposure mode) to the camera itself.
+class ConfigureSerialCamera : public ConfigureCamera, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ConfigureSerialCamera, OkWritesTheEnabledParametersToTheCameraOnlyWithDirectAccess) {
+    test::TestSerialCamera camera;
+    std::string why;
+    if (!camera.Start("standard", why)) GTEST_SKIP() << why;
+    const int access = GetParam();
+    dir_.Write("Kest.ini", "[Camera 1]\nBaslerPort=" + camera.Port() + "\nBaslerPortAccessEnabled=" +
+                               std::to_string(access) + "\nUseGain=1\nUseExposureMode=1\n");
+    MilDigitizer &digitizer = MilApp::GetInstance().GetByName("Camera 1");
+    int geometry[2] = {0, 0};
+    ASSERT_TRUE(digitizer.Open(1, geometry));
+    camera.ClearFrames();
+
+    ScriptedDialogService service;
+    std::string gainRange;
+    service.onSheet = [&](ScriptedSheetRun &run) {
+        gainRange = run.camView.At(ui::CPropCameraControls::kGainRange).text;
+        // Within the camera's limits; without access the limits are the placeholders.
+        run.TypeCam(ui::CPropCameraControls::kGain, access != 0 ? "5.5" : "0.5");
+        return true;
+    };
+    EXPECT_EQ(ui::ConfigureCamera(nullptr, "Camera 1"), 0);
+    if (access != 0) {
+        EXPECT_EQ(gainRange, "[-3.70 ... 12.90]");
+        // The limits are refreshed before the value goes out; nothing touches the mode register.
+        EXPECT_EQ(camera.Frames(),
+                  (std::vector<std::string>{"read 0x0e05 4", "read 0x0e09 4", "write 0x0e01 5.5"}));
+    } else {
+        EXPECT_EQ(gainRange, "[0.00 ... 1.00]");
+        EXPECT_TRUE(camera.Frames().empty());
+    }
+    digitizer.Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Access, ConfigureSerialCamera, ::testing::Values(0, 1),
+                         [](const auto &info) { return info.param != 0 ? "DirectAccessOn" : "DirectAccessOff"; });
 
 } // namespace
 } // namespace kestcam
