@@ -14,6 +14,10 @@ namespace kestcam::os {
 // the caller is refused, as a read-only file is on Windows.
 std::error_code ReplaceFileContents(const std::string &path, std::string_view data);
 
+// Removes the temporary files that replaces of path left behind in processes that have ended (a
+// save killed half-way); a successful replace does it too. Files of live processes stay.
+void RemoveStaleTemporaries(const std::string &path);
+
 // The line end text files of this platform use ("\r\n" or "\n").
 const char *NativeLineEnd();
 

@@ -108,7 +108,7 @@ pid_t TempOwner(const std::string &leaf, const char *name) {
 // A process killed in the middle of a save leaves its temporary file behind; once that process is
 // gone, nobody will rename it, so the next successful save of the same file removes it. Files of
 // live processes are theirs (a save may be running there).
-void RemoveStaleTemporaries(const std::string &path) {
+void SweepTemporaries(const std::string &path) {
     const std::string dir = DirectoryOf(path);
     const size_t slash = path.find_last_of('/');
     const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -156,8 +156,12 @@ std::error_code ReplaceFileContents(const std::string &requested, std::string_vi
     if (::rename(temp.path().c_str(), path.c_str()) != 0) return LastError();
     temp.Release();
     SyncDirectory(DirectoryOf(path));
-    RemoveStaleTemporaries(path);
+    SweepTemporaries(path);
     return {};
+}
+
+void RemoveStaleTemporaries(const std::string &path) {
+    SweepTemporaries(path);
 }
 
 const char *NativeLineEnd() {

@@ -98,7 +98,7 @@ bool ProcessIsGone(DWORD pid) {
 // A process killed in the middle of a save leaves its temporary file behind; once that process is
 // gone, nobody will move it, so the next successful save of the same file deletes it. Files of
 // live processes are theirs (a save may be running there).
-void RemoveStaleTemporaries(const std::string &path) {
+void SweepTemporaries(const std::string &path) {
     const size_t slash = path.find_last_of("\\/");
     const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -135,8 +135,12 @@ std::error_code ReplaceFileContents(const std::string &path, std::string_view da
     if (!::MoveFileExA(temp.path().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return LastError();
     temp.Release();
-    RemoveStaleTemporaries(path);
+    SweepTemporaries(path);
     return {};
+}
+
+void RemoveStaleTemporaries(const std::string &path) {
+    SweepTemporaries(path);
 }
 
 const char *NativeLineEnd() {

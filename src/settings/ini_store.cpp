@@ -332,7 +332,11 @@ bool WriteSection(const std::string &file, std::string_view section,
     for (const auto &[key, value] : keyValues)
         if (!doc.Set(section, key, value)) return false;
     std::string after = doc.Serialize();
-    if (after == before) return true;
+    if (after == before) {
+        // Nothing to write, but what a save killed earlier left beside the file goes all the same.
+        os::RemoveStaleTemporaries(file);
+        return true;
+    }
     return !os::ReplaceFileContents(file, after);
 }
 

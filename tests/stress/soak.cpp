@@ -7,6 +7,10 @@
 //   a cycle opens every camera once; the run ends at whichever limit comes first.
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,9 +24,11 @@
 #include <new>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver_library.h"
+#include "share/share_client.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -144,6 +150,121 @@ std::string RandomConfig(std::mt19937_64 &rng, bool first, bool &timeouts) {
     return text;
 }
 
+// Simulated serial cameras (`kestcam camsim`, beside the driver), one per kind of line: a camera
+// that answers, one that garbles its answers, one that acknowledges wrongly, one that says nothing.
+class SerialCameras {
+public:
+    enum Kind { kGood, kGarbling, kWrongAck, kSilent, kKinds };
+
+    SerialCameras(const std::string &kestcam, const kestcam::test::TempDir &dir) {
+        static const char *const kFaults[kKinds] = {"", "BadChecksum = 1\n", "AckByte = 21\n", "NoAnswer = 1\n"};
+        for (int k = 0; k < kKinds && access(kestcam.c_str(), X_OK) == 0; ++k) {
+            const std::string config =
+                dir.Write("camsim" + std::to_string(k) + ".ini", std::string("[Faults]\n") + kFaults[k]);
+            const std::string output = dir.File("camsim" + std::to_string(k) + ".out");
+            const pid_t pid = fork();
+            if (pid == 0) {
+                const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                if (fd >= 0) dup2(fd, 1);
+                execl(kestcam.c_str(), kestcam.c_str(), "camsim", "--config", config.c_str(),
+                      static_cast<char *>(nullptr));
+                _exit(127);
+            }
+            pids_.push_back(pid);
+            for (int i = 0; i < 100 && devices_[k].empty(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                const std::string text = kestcam::test::TempDir::Read(output);
+                if (text.find('\n') != std::string::npos) devices_[k] = text.substr(0, text.find('\n'));
+            }
+        }
+    }
+    ~SerialCameras() {
+        for (pid_t pid : pids_)
+            kill(pid, SIGTERM);
+        for (pid_t pid : pids_)
+            waitpid(pid, nullptr, 0);
+    }
+    bool Running() const { return !devices_[kSilent].empty(); }
+    const std::string &Device(Kind kind) const { return devices_[kind]; }
+
+private:
+    std::vector<pid_t> pids_;
+    std::string devices_[kKinds];
+};
+
+// A client of the camera's share that comes, reads, stalls or vanishes; it runs on its own thread
+// while the camera grabs, and stops when told, before or after the camera closes.
+class ShareVisitor {
+public:
+    enum Behaviour { kReader, kStaller, kVanisher, kMutexHolder, kBehaviours };
+
+    ShareVisitor(const std::string &name, Behaviour behaviour)
+        : thread_([this, name, behaviour] { Run(name, behaviour); }) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(5), [&] { return started_; });
+    }
+    ~ShareVisitor() { Stop(); }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    long Frames() const { return frames_; }
+
+private:
+    bool Stopping(std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, wait, [&] { return stop_; });
+    }
+    void Started() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            started_ = true;
+        }
+        changed_.notify_all();
+    }
+    void Run(const std::string &name, Behaviour behaviour) {
+        kestcam::ShareClient client;
+        std::string error;
+        const bool connected = client.Connect(name, 2000, error);
+        Started();
+        if (!connected) return;
+        std::vector<unsigned char> frame(client.FrameBytes());
+        switch (behaviour) {
+        case kReader:
+            while (!Stopping(std::chrono::milliseconds(0)))
+                if (client.WaitForFrame(100) == kestcam::ShareClient::Wait::Frame &&
+                    client.CopyFrame(frame.data(), frame.size()))
+                    ++frames_;
+            break;
+        case kStaller: // connected, and never reads another message
+            Stopping(std::chrono::seconds(60));
+            break;
+        case kVanisher: // one frame, then gone without a word
+            if (client.WaitForFrame(500) == kestcam::ShareClient::Wait::Frame) ++frames_;
+            break;
+        default: // holds the segment's mutex most of the time
+            while (!Stopping(std::chrono::milliseconds(2))) {
+                if (!client.Segment().Lock()) break;
+                Stopping(std::chrono::milliseconds(20));
+                client.Segment().Unlock();
+            }
+            break;
+        }
+        client.Disconnect();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool started_ = false;
+    bool stop_ = false;
+    std::atomic<long> frames_{0};
+    std::thread thread_;
+};
+
 struct Options {
     long long cycles = 100;
     double seconds = 1e9;
@@ -172,8 +293,13 @@ bool ParseOptions(int argc, char **argv, Options &o) {
     return true;
 }
 
+// The serial layer writes every failed exchange to the standard error stream; during the cycles
+// that goes to a file of the run, and the soak's own verdict to the stream it was given.
+int gVerdictFd = 2;
+
 int Fail(const char *what, unsigned long long seed) {
-    std::fprintf(stderr, "soak: FAILED: %s (seed %llu)\n", what, seed);
+    const std::string text = std::string("soak: FAILED: ") + what + " (seed " + std::to_string(seed) + ")\n";
+    if (write(gVerdictFd, text.data(), text.size()) < 0) return 1;
     return 1;
 }
 
@@ -205,6 +331,7 @@ void *operator new[](size_t size, const std::nothrow_t &tag) noexcept {
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete" // the block came from malloc above
+#pragma GCC diagnostic ignored "-Warray-bounds"          // the size header lies before the pointer
 #endif
 void operator delete(void *p) noexcept {
     if (p == nullptr) return;
@@ -240,20 +367,44 @@ int main(int argc, char **argv) {
     const std::string configFile = dir.File("sim.ini");
     setenv("KESTCAM_SIM_CONFIG", configFile.c_str(), 1);
     setenv("KESTCAM_MIL", "sim", 1);
+    const std::string driverPath =
+        options.driver.empty() ? kestcam::cli::DriverLibrary::DefaultPath() : options.driver;
+    SerialCameras serial(driverPath.substr(0, driverPath.find_last_of('/') + 1) + "kestcam", dir);
+    const std::string shareName = "kestcam-soak-" + std::to_string(getpid());
     // Failed grabs are reported at level 3; stacks of two frames exercise the sequence and the
-    // per-buffer fallback alike.
-    std::string settings;
-    for (const CameraKind &c : kCameras)
-        settings += std::string("[") + c.name + "]\nLogLevel=3\nHeightMultiplier=2\nGrabTimeout=6000\n";
+    // per-buffer fallback alike. Camera 1 shares its frames; the others talk to serial cameras of
+    // every kind (a silent one rarely: each of its reads waits out the time-out).
+    auto settingsFor = [&](bool first) {
+        std::string text;
+        for (int k = 0; k < kCameraCount; ++k) {
+            text += std::string("[") + kCameras[k].name + "]\nLogLevel=3\nHeightMultiplier=2\nGrabTimeout=6000\n";
+            if (k == 0) text += "ShareCamera=1\nShareName=" + shareName + "\n";
+            if (k == 0 || !serial.Running()) continue;
+            SerialCameras::Kind kind = SerialCameras::kGood;
+            if (!first && k == 1)
+                kind = static_cast<SerialCameras::Kind>(rng() % 30 == 0 ? int{SerialCameras::kSilent}
+                                                                        : static_cast<int>(rng() % 3));
+            text += "BaslerPortAccessEnabled=1\nBaslerPort=" + serial.Device(kind) +
+                    "\nUseExposureTime=1\nUseLinePeriod=1\nUseGain=1\nUseExposureMode=1\nExposureTime=" +
+                    std::to_string(rng() % 20000) + "\n";
+        }
+        return text;
+    };
+    long long sharedFrames = 0;
 
     kestcam::cli::DriverLibrary library;
     std::string error;
-    if (!library.Load(options.driver.empty() ? kestcam::cli::DriverLibrary::DefaultPath() : options.driver,
-                      error)) {
+    if (!library.Load(driverPath, error)) {
         std::fprintf(stderr, "soak: %s\n", error.c_str());
         return 1;
     }
     const DriverExports &d = library.Exports();
+    std::fflush(stderr);
+    gVerdictFd = dup(2);
+    const int serialErrors = open(dir.File("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (gVerdictFd < 0 || serialErrors < 0 || dup2(serialErrors, 2) < 0)
+        return Fail("cannot redirect stderr", options.seed);
+    close(serialErrors);
     std::vector<unsigned char> row(512 * 3);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.seconds);
@@ -267,7 +418,7 @@ int main(int argc, char **argv) {
     while (cycles < options.cycles && std::chrono::steady_clock::now() < deadline) {
         bool timeouts = false;
         dir.Write("sim.ini", RandomConfig(rng, cycles == 0, timeouts));
-        dir.Write("Kest.ini", settings);
+        dir.Write("Kest.ini", settingsFor(cycles == 0));
         if (d.initialize(systemPath.c_str(), OnLog) != 1) return Fail("initialize", options.seed);
 
         for (int k = 0; k < kCameraCount; ++k) {
@@ -285,6 +436,12 @@ int main(int argc, char **argv) {
                 d.setProperty(0, port, "MdigControl", 4127);
             }
             (void)d.setCompleteCallback(0, port, OnComplete);
+            // The first cycle meets every kind of client, so what the share sets up once is there.
+            std::unique_ptr<ShareVisitor> visitor;
+            if (k == 0 && (cycles == 0 || rng() % 5 != 0))
+                visitor = std::make_unique<ShareVisitor>(
+                    shareName,
+                    static_cast<ShareVisitor::Behaviour>(cycles == 0 ? 0 : rng() % ShareVisitor::kBehaviours));
             for (int g = 0; g < 3; ++g) {
                 const int before = gOutcomes.Ended(port);
                 const int completionsBefore = gOutcomes.Completions(port);
@@ -302,7 +459,13 @@ int main(int argc, char **argv) {
                     if (d.getCVLGrabRow(0, port, row.data(), r, 0, last) != 1)
                         return Fail("a row of a completed grab was refused", options.seed);
             }
+            // Half the clients leave before the camera closes, half are still there when it does.
+            if (visitor && rng() % 2 == 0) visitor->Stop();
             d.closeCVLPort(0, port);
+            if (visitor) {
+                visitor->Stop();
+                sharedFrames += visitor->Frames();
+            }
         }
         if (d.finalize() != 1) return Fail("finalize", options.seed);
         ++cycles;
@@ -312,11 +475,15 @@ int main(int argc, char **argv) {
         }
     }
     const size_t fdsAtEnd = OpenDescriptors();
+    std::fflush(stderr);
+    dup2(gVerdictFd, 2);
     const size_t heapAtEnd = HeapInUse();
     std::printf(
         "soak: %lld cycles, %lld camera cycles (%lld opens refused by buffer limits), %lld grabs accepted: "
         "%lld completed, %lld reported failed\n",
         cycles, cycles * kCameraCount - refusedOpens, refusedOpens, accepted, completed, failed);
+    std::printf("soak: %lld frames received by sharing clients; serial cameras %s\n", sharedFrames,
+                serial.Running() ? "good, garbling, wrongly acknowledging and silent" : "not running");
     std::printf("soak: descriptors after the first cycle %zu, at the end %zu; bytes in use %zu, at the end %zu\n",
                 fdsAfterFirst, fdsAtEnd, heapAfterFirst, heapAtEnd);
     if (fdsAtEnd != fdsAfterFirst) return Fail("open file descriptors grew", options.seed);
