@@ -115,16 +115,32 @@ bool OpenDevice(const char *name, int baudRate, int readTimeoutMs, NativeHandle 
 }
 
 bool CloseDevice(NativeHandle handle) {
-    return handle >= 0 && ::close(static_cast<int>(handle)) == 0;
+    if (handle < 0) return false;
+    // Every exchange has ended by now; output a stopped line (XOFF) still holds would make the close
+    // wait for it to drain, for half a minute on a serial driver.
+    (void)::tcflush(static_cast<int>(handle), TCOFLUSH);
+    return ::close(static_cast<int>(handle)) == 0;
 }
 
 bool WriteDevice(NativeHandle handle, const unsigned char *data, size_t count, size_t &moved) {
+    using Clock = std::chrono::steady_clock;
     moved = 0;
     if (handle < 0) return false;
-    // A terminal may take a write in parts; writes have no time-out.
+    const int fd = static_cast<int>(handle);
+    // A terminal may take a write in parts. A line stopped by XOFF takes nothing more once its
+    // buffer is full: the write ends as a short one at the read time-out instead of waiting forever.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_readTimeoutMs.load());
     while (moved < count) {
-        const ssize_t n = ::write(static_cast<int>(handle), data + moved, count - moved);
-        if (n < 0 && errno == EINTR) continue;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return moved > 0;
+        if (ready == 0) continue; // the loop ends at the deadline
+        if ((p.revents & (POLLHUP | POLLERR)) != 0 && (p.revents & POLLOUT) == 0) return moved > 0;
+        const ssize_t n = ::write(fd, data + moved, count - moved);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n < 0) return moved > 0; // what went is reported as a short write
         if (n == 0) break;
         moved += static_cast<size_t>(n);

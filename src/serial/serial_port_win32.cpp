@@ -59,7 +59,9 @@ bool OpenDevice(const char *name, int baudRate, int readTimeoutMs, NativeHandle 
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(readTimeoutMs > 0 ? readTimeoutMs : 0);
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 0;
+    // A write held up by XOFF ends as a short one after the read time-out instead of never; a
+    // frame takes well under 300 ms at 9600 baud.
+    timeouts.WriteTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
     ok = ok && SetCommTimeouts(h, &timeouts) != FALSE;
     ok = ok && PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != FALSE;
     if (!ok) {

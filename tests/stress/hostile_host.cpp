@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -266,7 +267,10 @@ void OneCall(Chooser &choose, std::vector<unsigned char> &row, const std::string
     case 5:
     case 6: {
         int first = choose.OneIn(3) ? choose.AnyInt() : choose.Below(600);
-        int last = choose.OneIn(3) ? choose.AnyInt() : first + choose.Below(3000) - 100;
+        // A span near the first column, or anything at all (reversed and wrapping included).
+        int last = choose.OneIn(3) ? choose.AnyInt()
+                                   : static_cast<int>(static_cast<unsigned>(first) +
+                                                      static_cast<unsigned>(choose.Below(3000)) - 100u);
         Count(kRowsRead,
               d.getCVLGrabRow(choose.Grabber(), choose.Port(), choose.OneIn(20) ? nullptr : row.data(),
                               choose.OneIn(4) ? choose.AnyInt() : choose.Below(4000), first, last) == 1);
@@ -416,7 +420,12 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (fd >= 0) dup2(fd, 1);
+            if (fd >= 0) {
+                dup2(fd, 1);
+                dup2(fd, 2);
+            }
+            // It ends with this process, however this process ends.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             execl(kestcam.c_str(), kestcam.c_str(), "camsim", static_cast<char *>(nullptr));
             _exit(127);
         }

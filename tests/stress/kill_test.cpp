@@ -51,7 +51,8 @@ std::string SectionText(const CameraSettings &settings, const std::string &camer
 
 std::string SectionOfFile(const ini::IniDocument &file, const std::string &camera) {
     ini::IniDocument section;
-    for (const std::string &key : file.KeyNames(camera)) section.Set(camera, key, *file.Get(camera, key));
+    for (const std::string &key : file.KeyNames(camera))
+        section.Set(camera, key, *file.Get(camera, key));
     return section.Serialize();
 }
 
@@ -87,7 +88,8 @@ std::vector<Entry> ReadJournal(const std::string &path) {
         const size_t line = entry.find('\n');
         const size_t space = entry.find(' ');
         if (line == std::string::npos || space == std::string::npos || space > line) continue;
-        entries.push_back({entry.substr(0, space), entry.substr(space + 1, line - space - 1), entry.substr(line + 1)});
+        entries.push_back(
+            {entry.substr(0, space), entry.substr(space + 1, line - space - 1), entry.substr(line + 1)});
     }
     return entries;
 }
@@ -119,7 +121,8 @@ int RunChild(const std::string &dir, unsigned long long seed) {
         const CameraSettings before = digitizer.WithSettings([](CameraSettings &s) { return s; });
         journal.Record("BEFORE", camera, SectionText(before, camera));
         if (ui::ConfigureCamera(nullptr, camera) != 0) Mismatch("the first sheet was not accepted");
-        journal.Record("AFTER", camera, SectionText(digitizer.WithSettings([](CameraSettings &s) { return s; }), camera));
+        journal.Record("AFTER", camera,
+                       SectionText(digitizer.WithSettings([](CameraSettings &s) { return s; }), camera));
     }
     std::printf("ready\n");
     std::fflush(stdout);
@@ -225,7 +228,8 @@ int RunParent(const char *self, const Options &options) {
         ::kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFSIGNALED(status)) return Fail("the child ended on its own: a save wrote other values", kill, options.seed);
+        if (!WIFSIGNALED(status))
+            return Fail("the child ended on its own: a save wrote other values", kill, options.seed);
 
         // The file parses, and each section is one a save wrote whole.
         const std::string file = dir.File("Kest.ini");
@@ -241,16 +245,18 @@ int RunParent(const char *self, const Options &options) {
                 if (e.when == "AFTER") last = e.section;
             }
             const std::string section = SectionOfFile(doc, camera);
-            if (doc.KeyNames(camera).size() != 33) return Fail(std::string(camera) + " lacks keys", kill, options.seed);
+            if (doc.KeyNames(camera).size() != 33)
+                return Fail(std::string(camera) + " lacks keys", kill, options.seed);
             if (!written.empty() && written.count(section) == 0)
                 return Fail(std::string(camera) + "'s section is no section a save wrote", kill, options.seed);
             CameraSettings settings;
-            if (!settings.LoadFrom(file, camera)) return Fail("CameraSettings cannot load the file", kill, options.seed);
+            if (!settings.LoadFrom(file, camera))
+                return Fail("CameraSettings cannot load the file", kill, options.seed);
             (void)last;
         }
         if (!journal.empty() && journal.back().when == "BEFORE") ++killedMidSave;
-        saves = static_cast<long long>(std::count_if(journal.begin(), journal.end(),
-                                                     [](const Entry &e) { return e.when == "AFTER"; }));
+        saves = static_cast<long long>(
+            std::count_if(journal.begin(), journal.end(), [](const Entry &e) { return e.when == "AFTER"; }));
 
         // What an earlier kill left behind went with this child's saves (it made some: the first
         // sheets).
@@ -270,13 +276,16 @@ int RunParent(const char *self, const Options &options) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 4 && std::string(argv[1]) == "--child") return RunChild(argv[2], std::strtoull(argv[3], nullptr, 10));
+    if (argc == 4 && std::string(argv[1]) == "--child")
+        return RunChild(argv[2], std::strtoull(argv[3], nullptr, 10));
     Options options;
     options.seed = std::random_device{}();
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--kills") options.kills = std::atoi(argv[i + 1]);
-        else if (a == "--seed") options.seed = std::strtoull(argv[i + 1], nullptr, 10);
+        if (a == "--kills")
+            options.kills = std::atoi(argv[i + 1]);
+        else if (a == "--seed")
+            options.seed = std::strtoull(argv[i + 1], nullptr, 10);
         else {
             std::fprintf(stderr, "usage: kestcam_kill_test [--kills N] [--seed N]\n");
             return 2;

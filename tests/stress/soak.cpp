@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -165,7 +166,12 @@ public:
             const pid_t pid = fork();
             if (pid == 0) {
                 const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-                if (fd >= 0) dup2(fd, 1);
+                if (fd >= 0) {
+                    dup2(fd, 1);
+                    dup2(fd, 2);
+                }
+                // It ends with this process, however this process ends.
+                prctl(PR_SET_PDEATHSIG, SIGTERM);
                 execl(kestcam.c_str(), kestcam.c_str(), "camsim", "--config", config.c_str(),
                       static_cast<char *>(nullptr));
                 _exit(127);

@@ -13,8 +13,10 @@ namespace {
 // What the library leaves in both scratch areas when it writes `bytes`.
 bool Answer(const void *bytes, size_t count, int &value, int32_t returned = 0) {
     std::vector<uint8_t> zero(64, 0x00), one(64, 0xFF);
-    std::memcpy(zero.data(), bytes, count);
-    std::memcpy(one.data(), bytes, count);
+    if (count > 0) {
+        std::memcpy(zero.data(), bytes, count);
+        std::memcpy(one.data(), bytes, count);
+    }
     return InquiryAnswerAsInt(zero.data(), one.data(), zero.size(), returned, value);
 }
 
