@@ -52,20 +52,31 @@ bool IsMonochrome(int colorMode) {
 MilDigitizer::MilDigitizer(MilApp *app, MilSystem *system) : app_(app), system_(system), buffers_(system) {}
 
 MilDigitizer::~MilDigitizer() {
+    StopThreads();
+    opened_ = false;
+    ReleaseDigitizer();
+    // The members follow in reverse order of declaration: settings, table and name, and last the
+    // ring, whose destruction frees every buffer.
+}
+
+void MilDigitizer::StopThreads() {
     std::unique_ptr<GrabThread> thread;
     {
         std::unique_lock<std::mutex> lock(lifecycleMutex_);
         lifecycleIdle_.wait(lock, [this] { return !closing_; });
-        opened_ = false;
         thread = std::move(grabThread_);
+        // As in Close: other lifecycle steps wait until the threads are gone.
+        closing_ = true;
     }
     // The sharing thread reads rows, which needs the ring, the settings and the row lock.
     share_.StopProcessingThread();
     // The thread ends before the digitizer goes: a grab may still be running on it.
     thread.reset();
-    ReleaseDigitizer();
-    // The members follow in reverse order of declaration: settings, table and name, and last the
-    // ring, whose destruction frees every buffer.
+    {
+        std::lock_guard<std::mutex> lock(lifecycleMutex_);
+        closing_ = false;
+    }
+    lifecycleIdle_.notify_all();
 }
 
 bool MilDigitizer::Setup(int index, int dev, int k) {

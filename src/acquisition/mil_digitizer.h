@@ -34,6 +34,11 @@ public:
     MilDigitizer(const MilDigitizer &) = delete;
     MilDigitizer &operator=(const MilDigitizer &) = delete;
 
+    // Stops the acquisition and sharing threads and waits for them to end; a grab request is refused
+    // afterwards. Finalize stops every camera's threads before it frees any camera: their callbacks
+    // may call back into the driver, whose look-ups walk every camera.
+    void StopThreads();
+
     // Names the camera "Camera k+1" on device 0 of installed system 0, else "Camera s+1-d+1-k+1".
     bool Setup(int index, int dev, int k);
 

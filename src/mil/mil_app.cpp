@@ -101,6 +101,10 @@ MilApp &MilApp::GetInstance() {
 MilApp *MilApp::Existing() { return g_instance.load(std::memory_order_acquire); }
 
 void MilApp::DestroyInstance() {
+    // Every camera's threads end while the whole registry still stands: a completion or log
+    // callback that calls back into the driver looks cameras up among all of them.
+    if (MilApp *app = g_instance.load(std::memory_order_acquire))
+        for (MilDigitizer *camera : app->GetAllDigitizers()) camera->StopThreads();
     MilApp *app = g_instance.exchange(nullptr, std::memory_order_acq_rel);
     delete app;
 }

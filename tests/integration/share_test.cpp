@@ -242,8 +242,16 @@ TEST_F(ShareTest, GrabsThatCompleteWhileAFrameIsCopiedAreSkippedAndAcquisitionDo
     client.Segment().Unlock();
     EXPECT_EQ(NextFrame(client), copied);
     ASSERT_TRUE(GrabAndWait(0));
-    EXPECT_EQ(NextFrame(client), HostImage());
-    // No notices were queued for the two grabs in between.
+    // A grab announces its frame after its completion callback: the announcement of the last grab in
+    // between may come after the copy ended, and that frame is then shared as well, whole.
+    std::vector<uint8_t> next = NextFrame(client);
+    const std::vector<uint8_t> latest = HostImage();
+    if (next != latest) {
+        EXPECT_TRUE(IsOneGrab(next, 1, 1));
+        next = NextFrame(client);
+    }
+    EXPECT_EQ(next, latest);
+    // No notices were queued for the grabs in between.
     EXPECT_EQ(client.SkippedNotices(), 0);
 }
 
