@@ -72,6 +72,10 @@ struct ResponseCase {
     bool dataCopied;
 };
 
+void PrintTo(const ResponseCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class ResponseCheck : public ::testing::TestWithParam<ResponseCase> {};
 
 TEST_P(ResponseCheck, FailsAtTheFirstBadFieldWithItsText) {

@@ -186,6 +186,9 @@ struct IntCase {
     const char *text;
     int expected;
 };
+void PrintTo(const IntCase &c, std::ostream *os) {
+    *os << '"' << c.text << "\" -> " << c.expected;
+}
 
 class IniProfileIntTest : public ::testing::TestWithParam<IntCase> {};
 

@@ -148,6 +148,10 @@ struct FaultCase {
     bool dataCopied;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 sim::SimCameraFaults Faults(bool noAnswer, uint8_t ack, bool badChecksum, bool shortResponse) {
     sim::SimCameraFaults f;
     f.noAnswer = noAnswer;

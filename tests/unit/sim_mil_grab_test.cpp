@@ -128,6 +128,9 @@ struct ShallowCase {
     int bits;
     int shift;
 };
+void PrintTo(const ShallowCase &c, std::ostream *os) {
+    *os << c.bits << " bits, shift " << c.shift;
+}
 
 class SimMilShallowBufferTest : public SimMilGrabTest, public ::testing::WithParamInterface<ShallowCase> {};
 
