@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -205,7 +206,14 @@ INSTANTIATE_TEST_SUITE_P(Ini, IniProfileIntTest,
                                            IntCase{"", 77}, IntCase{"   ", 77}, IntCase{"2147483647", INT_MAX},
                                            IntCase{"-2147483648", INT_MIN}, IntCase{"2147483648", INT_MAX},
                                            IntCase{"99999999999999999999", INT_MAX},
-                                           IntCase{"-99999999999", INT_MIN}, IntCase{"0xFFFFFFFFFF", INT_MAX}));
+                                           IntCase{"-99999999999", INT_MIN}, IntCase{"0xFFFFFFFFFF", INT_MAX}),
+                         [](const ::testing::TestParamInfo<IntCase> &info) {
+                             // "Text3_0x1F": the index keeps texts that differ only in blanks apart.
+                             std::string name = "Text" + std::to_string(info.index) + "_";
+                             for (const char *c = info.param.text; *c != '\0'; ++c)
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             return name;
+                         });
 
 // ---- files ---------------------------------------------------------------------------------
 

@@ -146,7 +146,10 @@ TEST_P(SimMilShallowBufferTest, EightBitBufferReceivesTheValueShiftedRight) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, SimMilShallowBufferTest,
                          ::testing::Values(ShallowCase{8, 0}, ShallowCase{10, 2}, ShallowCase{12, 4},
-                                           ShallowCase{16, 8}));
+                                           ShallowCase{16, 8}),
+                         [](const ::testing::TestParamInfo<ShallowCase> &info) {
+                             return "Bits" + std::to_string(info.param.bits);
+                         });
 
 TEST_F(SimMilGrabTest, ColourFrameReadsAsBlueGreenRed) {
     const MilId dig = OpenDigitizer("Width = 200\nHeight = 20\nBands = 3\nBits = 8");
