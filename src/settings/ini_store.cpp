@@ -156,12 +156,14 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
     if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key)) return false;
     if (key.find('=') != std::string_view::npos || key.front() == ';' || key.front() == '[') return false;
     // Whatever follows a line break would turn into lines of its own: other keys, other sections.
-    value = value.substr(0, value.find_first_of("\r\n"));
+    // The text written is the value a later read answers: blanks before the cut are dropped too,
+    // or a save of what was read would differ from the save it was read from.
+    value = Trim(value.substr(0, value.find_first_of("\r\n")));
     if (section.size() + 2 > kMaxLineLength || key.size() + 1 + value.size() > kMaxLineLength) return false;
 
     Line keyLine;
     keyLine.kind = Line::KeyValue;
-    keyLine.value = std::string(Trim(value));
+    keyLine.value = std::string(value);
 
     std::optional<size_t> header = FindSection(section);
     if (!header) {

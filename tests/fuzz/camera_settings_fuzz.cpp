@@ -16,9 +16,13 @@
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition) std::abort();
+// A failed check names its line before the abort, so a finding explains itself.
+void CheckAt(bool condition, int line) {
+    if (condition) return;
+    std::fprintf(stderr, "camera_settings_fuzz: check at line %d failed\n", line);
+    std::abort();
 }
+#define Check(condition) CheckAt((condition), __LINE__)
 
 // Files on a memory file system by default: every save is an fsync'ed atomic replace.
 std::string Scratch(const char *leaf) {
@@ -63,6 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     again.LoadFrom(IniDocument::Parse(first.Serialize()), "Camera 1");
     IniDocument second;
     Check(again.SaveTo(second, "Camera 1"));
+    if (first.Serialize() != second.Serialize())
+        for (const std::string &save : {first.Serialize(), second.Serialize()}) {
+            std::fputs("save:\n", stderr);
+            std::fwrite(save.data(), 1, save.size(), stderr);
+        }
     Check(first.Serialize() == second.Serialize());
 
     // Every ranged key answers; a double bound the file made huge or NaN still gives an int.

@@ -125,6 +125,11 @@ TEST(IniDocumentTest, ValueIsStoredOnlyUpToItsFirstLineBreak) {
     IniDocument reread = IniDocument::Parse(doc.Serialize());
     EXPECT_EQ(reread.Get("A", "name"), "cam");
     EXPECT_FALSE(reread.HasSection("Camera 2"));
+
+    // Blanks before the break go too: the file holds what a read answers, so saving what was read
+    // writes the same text again.
+    ASSERT_TRUE(doc.Set("A", "mode", "ExSync level \r\0garbage"));
+    EXPECT_EQ(doc.Serialize(), "[A]\nname=cam\nmode=ExSync level\n");
 }
 
 TEST(IniDocumentTest, NamesTheFormatCannotHoldAreRefusedWithoutChange) {
