@@ -28,7 +28,7 @@ cp "$build/bin/kestcam.dll" "$stage/$name/"
 cp "$build/kestcam.def" "$import_lib" "$stage/$name/lib/"
 cp include/kestcam/kestcam.h "$stage/$name/include/kestcam/"
 cp -r docs "$stage/$name/docs"
-(cd "$stage" && zip -q -X -r "$zip" "$name")
+(cd "$stage" && zip -q -X -D -r "$zip" "$name")
 
 # Exactly these files, nothing more, nothing less.
 expected=$( {
@@ -36,7 +36,7 @@ expected=$( {
     "$name/include/kestcam/kestcam.h"
   (cd docs && find . -type f | sed "s|^\./|$name/docs/|")
 } | sort)
-actual=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
+actual=$(unzip -Z1 "$zip" | sort)
 if [ "$actual" != "$expected" ]; then
   echo "package: the zip's files differ from the distributable's list:" >&2
   diff <(echo "$expected") <(echo "$actual") >&2 || true
@@ -59,5 +59,5 @@ for f in initialize getCVLNoOfSupportedCameras getCVLCameraConfigNames finalize;
     { echo "package: the host does not import $f from kestcam.dll" >&2; exit 1; }
 done
 rm -rf "$stage" "$check"
-echo "package: $(unzip -Z1 "$zip" | grep -vc '/$') files, listing, exports, imports and import library checked"
+echo "package: $(unzip -Z1 "$zip" | wc -l) files, listing, exports, imports and import library checked"
 echo "$zip"

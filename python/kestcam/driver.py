@@ -86,13 +86,20 @@ class Driver:
 
     def __init__(self, system_path=".", library=None):
         self._lib = _library.load(library)
+        # Installed first, so that what the driver logs while it starts is not lost either.
+        self._lib.setDebugMsgProc(_LOG_PROC)
         if self._lib.initialize(_encode(str(system_path), "system_path"), _LOG_PROC) != 1:
             raise KestcamError("initialize failed")
         self._open = True
 
     def close(self):
+        """Closes the cameras still open (the driver stores their settings), then finalizes."""
         if self._open:
             self._open = False
+            with _cameras_lock:
+                cameras = list(_cameras_by_port.values())
+            for camera in cameras:
+                camera.close()
             self._lib.finalize()
 
     def __enter__(self):
