@@ -73,8 +73,9 @@ def _declare(lib):
 
 
 def load(path=None):
-    """The driver, loaded once per process (a host loads its driver once): from path, else from
-    KESTCAM_LIBRARY, else from the installed places. Raises LibraryNotFound with every place tried."""
+    """The driver, loaded once per process (a host loads its driver once; the first load decides
+    which): from path, else from KESTCAM_LIBRARY, else from the installed places. Raises
+    LibraryNotFound with every place tried."""
     global _library
     with _lock:
         if _library is not None:

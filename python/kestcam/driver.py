@@ -167,11 +167,11 @@ class Camera:
             self._open = True
             if self._lib.setCompleteCallback(_GRABBER, self.port, _COMPLETE_PROC) != 1:
                 raise KestcamError("setCompleteCallback failed on port %d" % self.port)
+            self.width, self.rows = geometry[0], geometry[1]
+            self.bytes_per_pixel = 3 if self.get("PixelSize") == 24 else 1
         except BaseException:
             self.close()
             raise
-        self.width, self.rows = geometry[0], geometry[1]
-        self.bytes_per_pixel = 3 if self.get("PixelSize") == 24 else 1
 
     def close(self):
         """Closes the port (the driver stores the camera's settings); a second close does nothing."""

@@ -30,6 +30,7 @@ _BYTES_PER_PIXEL = {1: 1, 3: 3}
 # once the mutex is initialised; an opener never uses a mutex still being set up.
 _MUTEX_READY = 0x4B434D58
 _CREATOR_GRACE_S = 1.0
+_MUTEX_OBJECT_MAX = 256  # a pthread_mutex_t and the mark; anything larger is some other object
 
 
 def socket_path(name):
@@ -104,6 +105,8 @@ class SharedMutex:
             give_up = time.monotonic() + _CREATOR_GRACE_S
             while True:
                 size = os.fstat(self._fd).st_size
+                if size > _MUTEX_OBJECT_MAX:
+                    raise OSError("/%sMutex is not a share mutex (%d bytes)" % (name, size))
                 if size >= 16 and self._map is None:
                     self._map = mmap.mmap(self._fd, size, mmap.MAP_SHARED, mmap.PROT_READ | mmap.PROT_WRITE)
                 if self._map is not None and self._ready():
@@ -215,7 +218,7 @@ class ShareClient:
                 message = self._receive(deadline - time.monotonic())
                 if message is None:
                     raise ConnectionError("share %r closed before it sent the dimensions" % self.name)
-                if len(message) == MESSAGE_SIZE and _MESSAGE.unpack(message)[1] == TYPE_DIMENSIONS:
+                if len(message) == MESSAGE_SIZE and _MESSAGE.unpack(message)[0:2] == (MAGIC, TYPE_DIMENSIONS):
                     break
             message = self._receive(deadline - time.monotonic())
             if message is None or len(message) != MESSAGE_SIZE:

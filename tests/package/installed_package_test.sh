@@ -7,6 +7,7 @@
 # Every host must list the simulated cameras of the built-in configuration.
 set -euo pipefail
 build=$1 stage=$2 host=$3 work=$4 step=$5
+mkdir -p "$work"
 expected=$'Camera 1\nCamera 2\nCamera 3'
 
 fail() { echo "installed package: $*" >&2; exit 1; }
@@ -51,7 +52,6 @@ pkg-config-host)
   flags=$(PKG_CONFIG_PATH="$lib/pkgconfig" PKG_CONFIG_LIBDIR="$lib/pkgconfig" pkg-config --cflags --libs kestcam) ||
     fail "pkg-config does not know kestcam"
   case $flags in *"$stage"*) ;; *) fail "pkg-config flags '$flags' do not point into the stage" ;; esac
-  mkdir -p "$work"
   # shellcheck disable=SC2086 # the flags are words
   ${CC:-cc} ${CFLAGS:-} -o "$work/pkg-config-host" "$host/main.c" $flags ${LDFLAGS:-}
   check_listing "the pkg-config host" \
