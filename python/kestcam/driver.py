@@ -1,10 +1,12 @@
 """The driver through its exports: start and stop, the camera list, cameras with grab, rows and
 properties, and the driver's log as Python logging."""
 
+import atexit
 import ctypes
 import logging
 import re
 import threading
+import weakref
 
 from . import _library
 from ._image import make_image
@@ -80,9 +82,21 @@ def _on_complete(grabber, port):
 _COMPLETE_PROC = _library.CompleteCallback(_on_complete)
 
 
+# Drivers still started. At exit they are finalized before the interpreter goes away: an acquisition
+# thread calling into a finalizing interpreter would crash the process.
+_started = weakref.WeakSet()
+
+
+@atexit.register
+def _finalize_at_exit():
+    for driver in list(_started):
+        driver.close()
+
+
 class Driver:
-    """The driver started on a system folder (where Kest.ini and Kest.log live); finalized by close()
-    or at the end of a with block. The driver is one per process."""
+    """The driver started on a system folder (where Kest.ini and Kest.log live); finalized by close(),
+    at the end of a with block, or at the latest when the interpreter exits. The driver is one per
+    process."""
 
     def __init__(self, system_path=".", library=None):
         self._lib = _library.load(library)
@@ -91,6 +105,7 @@ class Driver:
         if self._lib.initialize(_encode(str(system_path), "system_path"), _LOG_PROC) != 1:
             raise KestcamError("initialize failed")
         self._open = True
+        _started.add(self)
 
     def close(self):
         """Closes the cameras still open (the driver stores their settings), then finalizes."""
@@ -101,6 +116,7 @@ class Driver:
             for camera in cameras:
                 camera.close()
             self._lib.finalize()
+            _started.discard(self)
 
     def __enter__(self):
         return self
