@@ -13,6 +13,7 @@ import mmap
 import os
 import socket
 import struct
+import sys
 import time
 
 from ._image import make_image
@@ -168,6 +169,9 @@ class ShareClient:
     RawImage when numpy is not importable (or use_numpy=False)."""
 
     def __init__(self, name, timeout=10.0, lock_timeout=5.0, use_numpy=None):
+        if sys.platform == "win32":
+            raise NotImplementedError("ShareClient speaks the POSIX form of the sharing protocol; on Windows "
+                                      "the share is a named pipe, a file mapping and a named mutex")
         check_name(name)
         self.name = name
         self.lock_timeout = lock_timeout

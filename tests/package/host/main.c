@@ -15,7 +15,8 @@ int main(int argc, char **argv) {
     const int count = getCVLNoOfSupportedCameras();
     char **names = getCVLCameraConfigNames();
     int listed = 0;
-    for (; names != NULL && names[listed] != NULL; ++listed) printf("%s\n", names[listed]);
+    for (; names != NULL && names[listed] != NULL; ++listed)
+        printf("%s\n", names[listed]);
     finalize();
     if (listed != count) {
         fprintf(stderr, "outside_host: %d names for %d cameras\n", listed, count);
