@@ -24,6 +24,9 @@ cmake --build --preset win32
 scripts/check-exports.sh build/win32/bin/kestcam.dll pei-i386
 ctest --preset win32
 
+echo "== win32: the Windows distributable (zip listing, exports and imports of its DLL, import library)"
+scripts/package.sh
+
 echo "== sanitizers: the whole linux suite under asan (ASan + UBSan) and tsan"
 scripts/sanitizers.sh
 

@@ -41,7 +41,7 @@ public:
     void *Symbol(const char *name) const;
     const DriverExports &Exports() const { return exports_; }
 
-    // The driver built beside this program.
+    // The driver built beside this program (POSIX: else the installed one of its prefix).
     static std::string DefaultPath();
 
 private:

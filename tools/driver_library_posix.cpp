@@ -1,9 +1,17 @@
-// driver_library_posix.cpp - dlopen / dlsym.
+// driver_library_posix.cpp - dlopen / dlsym; the default driver is the one beside the program or,
+// for an installed program, the one in its prefix's library directory.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include "driver_library.h"
+
+// The library directory relative to the program directory of an installed tree (the build says).
+#ifndef KESTCAM_LIBDIR_FROM_BINDIR
+#define KESTCAM_LIBDIR_FROM_BINDIR "../lib"
+#endif
 
 namespace kestcam::cli {
 
@@ -34,7 +42,14 @@ std::string DriverLibrary::DefaultPath() {
         size_t slash = exe.rfind('/');
         if (slash != std::string::npos) dir = exe.substr(0, slash);
     }
-    return dir + "/libkestcam.so";
+    const std::string beside = dir + "/libkestcam.so";
+    // An installed program finds the driver in the library directory of its prefix.
+    struct stat st {};
+    if (stat(beside.c_str(), &st) != 0) {
+        const std::string installed = dir + "/" KESTCAM_LIBDIR_FROM_BINDIR "/libkestcam.so";
+        if (stat(installed.c_str(), &st) == 0) return installed;
+    }
+    return beside;
 }
 
 } // namespace kestcam::cli
