@@ -1,0 +1,21 @@
+# The live view (`kestcam view`) as a client sees it: HTTP tests in GoogleTest against the viewer run
+# as its own process, and the end-to-end test in headless Chromium. Built where the viewer is.
+if(NOT KESTCAM_HAVE_VIEW OR NOT TARGET kestcam_cli)
+  return()
+endif()
+file(GLOB KC_VIEW_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/view/*.cpp)
+add_executable(kestcam_view_tests ${KC_VIEW_TEST_SOURCES})
+target_include_directories(kestcam_view_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(kestcam_view_tests PRIVATE KESTCAM_CLI_PATH="$<TARGET_FILE:kestcam_cli>")
+target_link_libraries(kestcam_view_tests PRIVATE kestcam_camsim kestcam_core PkgConfig::KC_HTTPLIB
+                      PkgConfig::KC_TURBOJPEG ${KC_GTEST} GTest::gtest_main Threads::Threads)
+add_dependencies(kestcam_view_tests kestcam_cli kestcam)
+gtest_discover_tests(kestcam_view_tests ${KC_DISCOVERY} TEST_PREFIX "View." PROPERTIES TIMEOUT 300)
+
+# Headless Chromium driven over the DevTools protocol; exit code 77 (skipped) without Chromium.
+set(KC_SYSTEM_PYTHON /usr/bin/python3)
+add_test(NAME View.BrowserShowsFramesAndTheExposureControlReachesTheCamera
+         COMMAND ${KC_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_browser_test.py
+                 --kestcam $<TARGET_FILE:kestcam_cli> --screenshot ${CMAKE_CURRENT_BINARY_DIR}/live-view.png)
+set_tests_properties(View.BrowserShowsFramesAndTheExposureControlReachesTheCamera PROPERTIES
+  SKIP_RETURN_CODE 77 TIMEOUT 300 ENVIRONMENT "KESTCAM_SIM_CONFIG=;KESTCAM_MIL=sim")
