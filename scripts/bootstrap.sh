@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpng-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine64
   clang libclang-rt-14-dev
+  libcpp-httplib-dev libturbojpeg0-dev chromium python3-websocket
 )
 
 # The benchmarks also compare with OpenCV; only bench/run.sh asks for it.

@@ -50,11 +50,12 @@ protected:
     // Starts the viewer on Camera 1; settings (Kest.ini lines of [Camera 1]) first when given.
     void StartView(const std::string &settings = "") {
         if (!settings.empty()) dir_.Write("Kest.ini", "[Camera 1]\n" + settings);
+        StartViewWith({"--system-path", dir_.Str(), "view", "--camera", "Camera 1", "--listen", "127.0.0.1:0"});
+    }
+    // Starts kestcam with these arguments; TearDown stops it and expects a clean end.
+    void StartViewWith(const std::vector<std::string> &args) {
         std::string why;
-        ASSERT_TRUE(view_.Start({"--system-path", dir_.Str(), "view", "--camera", "Camera 1", "--listen",
-                                 "127.0.0.1:0"},
-                                kStartBound, why))
-            << why;
+        ASSERT_TRUE(view_.Start(args, kStartBound, why)) << why;
         started_ = true;
     }
 

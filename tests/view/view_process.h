@@ -1,4 +1,4 @@
-// view_process.h - `kestcam view` started as its own process for a test: the URL read from the first
+// view_process.h - `kestcam view` (or another kestcam command) started as its own process for a test: the URL read from the first
 // line of its output, stopped with a signal and waited for with a bound, killed if it overstays.
 #pragma once
 
@@ -19,6 +19,8 @@ public:
     // Runs the kestcam program with args (it inherits the environment) and waits at most bound for
     // the first line of its standard output. False with a reason.
     bool Start(const std::vector<std::string> &args, std::chrono::milliseconds bound, std::string &why);
+    // Runs the kestcam program with args without waiting for anything (another command).
+    bool Spawn(const std::vector<std::string> &args, std::string &why);
     const std::string &Url() const { return url_; }
     int Port() const { return port_; }
     // Sends SIGINT and waits at most bound; the exit code, or -1 when it had to be killed or died

@@ -44,7 +44,7 @@ ViewProcess::~ViewProcess() {
     if (impl_->out >= 0) close(impl_->out);
 }
 
-bool ViewProcess::Start(const std::vector<std::string> &args, std::chrono::milliseconds bound, std::string &why) {
+bool ViewProcess::Spawn(const std::vector<std::string> &args, std::string &why) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
         why = "no pipe";
@@ -77,7 +77,11 @@ bool ViewProcess::Start(const std::vector<std::string> &args, std::chrono::milli
         impl->done = true;
         impl->ended.notify_all();
     });
+    return true;
+}
 
+bool ViewProcess::Start(const std::vector<std::string> &args, std::chrono::milliseconds bound, std::string &why) {
+    if (!Spawn(args, why)) return false;
     // The first line: the URL.
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + bound;
