@@ -50,8 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
     Requests, ViewUnderMalformedRequests,
     ::testing::Values(
         Malformed{"Garbage", Bytes("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03 garbage\r\n\r\n")},
-        Malformed{"NulBytes", Bytes("GET /\0 HTTP/1.1\r\n\0\0\r\n\r\n")},
-        Malformed{"NoVersion", "GET /\r\n\r\n"}, Malformed{"UnknownMethod", "BREW / HTTP/1.1\r\n" + Host() + "\r\n"},
+        Malformed{"NulBytes", Bytes("GET /\0 HTTP/1.1\r\n\0\0\r\n\r\n")}, Malformed{"NoVersion", "GET /\r\n\r\n"},
+        Malformed{"UnknownMethod", "BREW / HTTP/1.1\r\n" + Host() + "\r\n"},
         Malformed{"CutShort", "GET /status.json HTT"}, Malformed{"OnlyNewlines", std::string(5000, '\n')},
         Malformed{"OverlongUri", "GET /" + std::string(100000, 'a') + " HTTP/1.1\r\n" + Host() + "\r\n"},
         Malformed{"OverlongHeader",
@@ -79,9 +79,8 @@ TEST_F(ViewTest, TwentyClientsAtOnceAreAllServed) {
             auto frame = client->Get("/frame.jpg");
             auto status = client->Get("/status.json");
             // Half of them also watch the stream for two frames.
-            const bool streamed = i % 2 == 1 || StreamNumbers([](const std::vector<long> &n) {
-                                                    return n.size() == 2;
-                                                }).size() == 2;
+            const bool streamed =
+                i % 2 == 1 || StreamNumbers([](const std::vector<long> &n) { return n.size() == 2; }).size() == 2;
             if (page && page->status == 200 && frame && frame->status == 200 && status && status->status == 200 &&
                 streamed)
                 ++served;

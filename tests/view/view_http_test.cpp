@@ -40,7 +40,8 @@ TEST_F(ViewTest, AFrameIsAJpegOfTheCamerasImage) {
     ASSERT_NE(decoder, nullptr);
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     const auto *jpeg = reinterpret_cast<const unsigned char *>(reply->body.data());
-    ASSERT_EQ(tjDecompressHeader3(decoder, jpeg, reply->body.size(), &width, &height, &subsampling, &colorspace), 0);
+    ASSERT_EQ(tjDecompressHeader3(decoder, jpeg, reply->body.size(), &width, &height, &subsampling, &colorspace),
+              0);
     EXPECT_EQ(width, kViewWidth);
     EXPECT_EQ(height, kViewHeight);
     std::vector<unsigned char> grey(static_cast<size_t>(width) * height);
@@ -74,9 +75,8 @@ TEST_F(ViewTest, TheStatusCountsFramesWithTheirRateAndHistogram) {
     EXPECT_EQ(JsonNumber(status, "height"), kViewHeight);
     EXPECT_NE(status.find("\"running\":true"), std::string::npos);
     std::smatch m;
-    const std::string histogram = std::regex_search(status, m, std::regex("\"histogram\":\\[([0-9,]*)\\]"))
-                                      ? m[1].str()
-                                      : std::string();
+    const std::string histogram =
+        std::regex_search(status, m, std::regex("\"histogram\":\\[([0-9,]*)\\]")) ? m[1].str() : std::string();
     long sum = 0, bins = 0;
     const std::regex count("[0-9]+");
     for (std::sregex_iterator it(histogram.begin(), histogram.end(), count), end; it != end; ++it) {
@@ -119,9 +119,9 @@ TEST_F(ViewTest, ChangesWithoutTheViewersHeaderAreRefused) {
 
 TEST_F(ViewTest, AnotherHostNameIsRefused) {
     StartView();
-    const RawReply reply = RawExchange(view_.Port(), "GET /status.json HTTP/1.1\r\nHost: attacker.example:" +
-                                                         std::to_string(view_.Port()) +
-                                                         "\r\nConnection: close\r\n\r\n");
+    const RawReply reply = RawExchange(
+        view_.Port(), "GET /status.json HTTP/1.1\r\nHost: attacker.example:" + std::to_string(view_.Port()) +
+                          "\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(reply.status, 403) << reply.text;
 }
 
@@ -215,10 +215,9 @@ class ViewAnswersOtherPaths : public ViewTest, public ::testing::WithParamInterf
 
 TEST_P(ViewAnswersOtherPaths, WithNotFound) {
     StartView();
-    const RawReply reply = RawExchange(view_.Port(), std::string("GET ") + GetParam().target +
-                                                         " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                                         std::to_string(view_.Port()) +
-                                                         "\r\nConnection: close\r\n\r\n");
+    const RawReply reply =
+        RawExchange(view_.Port(), std::string("GET ") + GetParam().target + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                      std::to_string(view_.Port()) + "\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(reply.status, 404) << reply.text;
     EXPECT_EQ(reply.text.find("root:"), std::string::npos);
 }

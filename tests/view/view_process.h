@@ -1,5 +1,5 @@
-// view_process.h - `kestcam view` (or another kestcam command) started as its own process for a test: the URL read from the first
-// line of its output, stopped with a signal and waited for with a bound, killed if it overstays.
+// view_process.h - `kestcam view` (or another kestcam command) started as its own process for a test: the URL read
+// from the first line of its output, stopped with a signal and waited for with a bound, killed if it overstays.
 #pragma once
 
 #include <chrono>

@@ -86,8 +86,8 @@ bool ViewProcess::Start(const std::vector<std::string> &args, std::chrono::milli
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{impl_->out, POLLIN, 0};
         if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
             why = "no URL from kestcam view in time";

@@ -18,9 +18,9 @@ TEST_F(ViewTest, AShareIsWaitedForAndItsFramesAreShown) {
     dir_.Write("Kest.ini", "[Camera 1]\nShareCamera=1\nShareName=" + name + "\n");
     ViewProcess host;
     std::string why;
-    ASSERT_TRUE(host.Spawn({"--system-path", dir_.Str(), "grab", "--camera", "Camera 1", "--grabs", "100000",
-                            "--interval", "20"},
-                           why))
+    ASSERT_TRUE(host.Spawn(
+        {"--system-path", dir_.Str(), "grab", "--camera", "Camera 1", "--grabs", "100000", "--interval", "20"},
+        why))
         << why;
     const long first = StreamFrameAfter(0);
     ASSERT_GT(first, 0);

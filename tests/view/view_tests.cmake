@@ -12,6 +12,20 @@ target_link_libraries(kestcam_view_tests PRIVATE kestcam_camsim kestcam_core Pkg
 add_dependencies(kestcam_view_tests kestcam_cli kestcam)
 gtest_discover_tests(kestcam_view_tests ${KC_DISCOVERY} TEST_PREFIX "View." PROPERTIES TIMEOUT 300)
 
+# The command line: one source, an address with a port, a camera that opens, an address of this machine.
+function(kc_view_cli_test name expected)
+  add_test(NAME View.Cli.${name} COMMAND kestcam_cli --system-path ${CMAKE_CURRENT_BINARY_DIR} view ${ARGN})
+  set_tests_properties(View.Cli.${name} PROPERTIES PASS_REGULAR_EXPRESSION "${expected}" TIMEOUT 60
+    ENVIRONMENT "KESTCAM_SIM_CONFIG=;KESTCAM_MIL=sim")
+endfunction()
+kc_view_cli_test(UsageNeedsOneSource "usage: kestcam view")
+kc_view_cli_test(UsageNeedsNotBothSources "usage: kestcam view" --camera "Camera 1" --share x)
+kc_view_cli_test(ListenNeedsAPort "usage: kestcam view" --camera "Camera 1" --listen 127.0.0.1)
+kc_view_cli_test(ListenPortMustBeANumber "usage: kestcam view" --camera "Camera 1" --listen 127.0.0.1:http)
+kc_view_cli_test(AnUnknownCameraFails "kestcam view: cannot open 'Camera 9' on port 0" --camera "Camera 9")
+kc_view_cli_test(AnAddressOfNoInterfaceFails "kestcam view: cannot listen on http://192.0.2.1:8080/"
+                 --camera "Camera 1" --listen 192.0.2.1:8080)
+
 # Headless Chromium driven over the DevTools protocol; exit code 77 (skipped) without Chromium.
 set(KC_SYSTEM_PYTHON /usr/bin/python3)
 add_test(NAME View.BrowserShowsFramesAndTheExposureControlReachesTheCamera

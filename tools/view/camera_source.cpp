@@ -190,9 +190,9 @@ private:
             bool completed;
             {
                 std::unique_lock<std::mutex> lock(g_completion.mutex);
-                completed = g_completion.done.wait_for(lock, kCompletionPatience,
-                                                       [&] { return g_completion.count > before || Stopping(); }) &&
-                            g_completion.count > before;
+                completed = g_completion.done.wait_for(lock, kCompletionPatience, [&] {
+                    return g_completion.count > before || Stopping();
+                }) && g_completion.count > before;
             }
             if (!completed) {
                 if (!Stopping()) Pause("a grab did not complete (run with -v for the driver's reason)");

@@ -29,7 +29,8 @@ const std::string &Frame::Jpeg() const {
 }
 
 const Histogram &Frame::Levels() const {
-    std::call_once(levelsOnce_, [this] { levels_ = ComputeHistogram(pixels_.data(), width_, height_, channels_); });
+    std::call_once(levelsOnce_,
+                   [this] { levels_ = ComputeHistogram(pixels_.data(), width_, height_, channels_); });
     return levels_;
 }
 

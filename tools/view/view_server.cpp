@@ -71,14 +71,22 @@ bool ParseInt(const std::string &text, int &out) {
 
 const char *Reason(int status) {
     switch (status) {
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 413: return "Payload Too Large";
-    case 414: return "URI Too Long";
-    case 503: return "Service Unavailable";
-    default: return "Error";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 413:
+        return "Payload Too Large";
+    case 414:
+        return "URI Too Long";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Error";
     }
 }
 
@@ -158,8 +166,7 @@ void ViewServer::Routes() {
     });
     s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (!res.body.empty()) return;
-        res.set_content(std::to_string(res.status) + " " + Reason(res.status) + "\n",
-                        "text/plain");
+        res.set_content(std::to_string(res.status) + " " + Reason(res.status) + "\n", "text/plain");
     });
     s.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         res.status = 500;
@@ -229,12 +236,13 @@ void ViewServer::Routes() {
         std::ostringstream json;
         char fps[32];
         std::snprintf(fps, sizeof fps, "%.2f", hub_.FramesPerSecond());
-        json << "{\"source\":" << JsonString(source_.Description()) << ",\"running\":"
-             << (source_.Running() ? "true" : "false") << ",\"frames\":" << hub_.Count() << ",\"fps\":" << fps
-             << ",\"problem\":" << JsonString(source_.Problem());
+        json << "{\"source\":" << JsonString(source_.Description())
+             << ",\"running\":" << (source_.Running() ? "true" : "false") << ",\"frames\":" << hub_.Count()
+             << ",\"fps\":" << fps << ",\"problem\":" << JsonString(source_.Problem());
         if (frame) {
             json << ",\"frame\":" << frame->Number() << ",\"width\":" << frame->Width()
-                 << ",\"height\":" << frame->Height() << ",\"channels\":" << frame->Channels() << ",\"histogram\":[";
+                 << ",\"height\":" << frame->Height() << ",\"channels\":" << frame->Channels()
+                 << ",\"histogram\":[";
             const Histogram &levels = frame->Levels();
             for (size_t i = 0; i < levels.size(); ++i)
                 json << (i ? "," : "") << levels[i];
@@ -250,9 +258,9 @@ void ViewServer::Routes() {
         json << "{\"controls\":[";
         bool first = true;
         for (const CameraControl &c : source_.Controls()) {
-            json << (first ? "" : ",") << "{\"name\":" << JsonString(c.name) << ",\"label\":" << JsonString(c.label)
-                 << ",\"unit\":" << JsonString(c.unit) << ",\"min\":" << c.min << ",\"max\":" << c.max
-                 << ",\"value\":" << c.value << "}";
+            json << (first ? "" : ",") << "{\"name\":" << JsonString(c.name)
+                 << ",\"label\":" << JsonString(c.label) << ",\"unit\":" << JsonString(c.unit)
+                 << ",\"min\":" << c.min << ",\"max\":" << c.max << ",\"value\":" << c.value << "}";
             first = false;
         }
         json << "]}";
