@@ -1,6 +1,12 @@
 # The live view (`kestcam view`) as a client sees it: HTTP tests in GoogleTest against the viewer run
 # as its own process, and the end-to-end test in headless Chromium. Built where the viewer is.
-if(NOT KESTCAM_HAVE_VIEW OR NOT TARGET kestcam_cli)
+if(NOT TARGET kestcam_cli)
+  return()
+endif()
+if(NOT KESTCAM_HAVE_VIEW)
+  add_test(NAME View.Cli.ABuildWithoutTheViewSaysSo COMMAND kestcam_cli view --camera "Camera 1")
+  set_tests_properties(View.Cli.ABuildWithoutTheViewSaysSo PROPERTIES
+    PASS_REGULAR_EXPRESSION "kestcam view: not part of this build" TIMEOUT 120)
   return()
 endif()
 file(GLOB KC_VIEW_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/view/*.cpp)
