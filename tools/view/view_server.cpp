@@ -107,6 +107,7 @@ ViewServer::ViewServer(FrameHub &hub, FrameSource &source)
     server_->set_read_timeout(kReadTimeoutS, 0);
     server_->set_write_timeout(kWriteTimeoutS, 0);
     server_->set_keep_alive_timeout(kReadTimeoutS);
+    server_->set_keep_alive_max_count(100);
     server_->set_payload_max_length(kMaxBody);
     Routes();
 }
