@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine64
   clang libclang-rt-14-dev
   zip unzip python3-pytest python3-numpy python3-venv python3-setuptools
+  libcpp-httplib-dev libturbojpeg0-dev chromium python3-websocket
 )
 
 # The benchmarks also compare with OpenCV; only bench/run.sh asks for it.

@@ -49,4 +49,20 @@ KESTCAM_SIM_CONFIG="$share/sim.ini" build/linux/bin/kestcam --system-path "$shar
 wait "$watcher"
 
 echo
+echo "== the live view (kestcam view): one frame fetched from it, then stopped; see docs/live-view.md"
+build/linux/bin/kestcam --system-path "$work" view --camera "Camera 1" --listen 127.0.0.1:0 >"$work/view.out" &
+view=$!
+trap 'kill "$view" 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$work/view.out" ] && break; sleep 0.1; done
+/usr/bin/python3 -c 'import sys, time, urllib.request as u
+for _ in range(100):
+    try: open(sys.argv[2], "wb").write(u.urlopen(sys.argv[1] + "frame.jpg", timeout=10).read()); break
+    except OSError: time.sleep(0.1)
+else: sys.exit("no frame from the live view")' "$(head -n1 "$work/view.out")" "$work/live-view.jpg"
+kill -INT "$view"
+wait "$view"
+trap - EXIT
+echo "frame: $work/live-view.jpg"
+
+echo
 echo "demo: the grabbed images are $work/camera1.png and $work/camera3.png; the shared frame is in $share"

@@ -25,6 +25,8 @@ int RunProps(const CommonOptions &options, const std::vector<std::string> &args)
 int RunCamsim(const std::vector<std::string> &args);
 // `share watch NAME ...`: a sharing client; needs no driver.
 int RunShare(const CommonOptions &options, const std::vector<std::string> &args);
+// `view (--camera NAME | --share NAME) [--listen ADDR:PORT]`: the live view in the browser.
+int RunView(const CommonOptions &options, const std::vector<std::string> &args);
 
 } // namespace kestcam::cli
 

@@ -76,21 +76,6 @@ bool ParseGrabArgs(const std::vector<std::string> &args, GrabArgs &parsed) {
     return !parsed.camera.empty();
 }
 
-// One byte per pixel for a monochrome camera, three for a colour one. The PixelSize property says
-// which; a driver without the property exports is asked by reading row 0 twice into a buffer of three
-// bytes per pixel pre-filled with two different patterns: bytes the driver wrote agree afterwards.
-int BytesPerPixel(const DriverExports &d, int port, int width) {
-    int pixelSize = 0;
-    if (d.getProperty != nullptr && d.getProperty(0, port, "PixelSize", &pixelSize) == 1)
-        return pixelSize == 24 ? 3 : 1;
-    const size_t monoBytes = static_cast<size_t>(width);
-    std::vector<unsigned char> a(monoBytes * 3, 0x00), b(monoBytes * 3, 0xFF);
-    if (d.getCVLGrabRow(0, port, a.data(), 0, 0, width - 1) != 1 ||
-        d.getCVLGrabRow(0, port, b.data(), 0, 0, width - 1) != 1)
-        return 1;
-    return std::equal(a.begin() + monoBytes, a.end(), b.begin() + monoBytes) ? 3 : 1;
-}
-
 double Median(std::vector<double> values) {
     if (values.empty()) return 0.0;
     std::sort(values.begin(), values.end());
@@ -126,7 +111,7 @@ int RunGrab(const CommonOptions &options, const std::vector<std::string> &args) 
     image.width = geometry[0];
     image.height = geometry[1];
     d.setCompleteCallback(0, grab.port, &OnComplete);
-    image.channels = BytesPerPixel(d, grab.port, image.width);
+    image.channels = CameraBytesPerPixel(d, grab.port, image.width);
     const size_t stride = static_cast<size_t>(image.width) * image.channels;
     image.pixels.assign(stride * static_cast<size_t>(image.height), 0);
 

@@ -19,7 +19,9 @@ void Usage() {
                          "  lut generate --lsb N --msb N --steepness N -o FILE\n"
                          "  lut columns FILE\n"
                          "  camsim [--config FILE]                 a simulated serial camera on a terminal\n"
-                         "  share watch NAME [--frames N] [--out DIR]\n");
+                         "  share watch NAME [--frames N] [--out DIR]\n"
+                         "  view (--camera NAME [--port N] | --share NAME) [--listen ADDR:PORT]\n"
+                         "                                         the live view in a browser\n");
 }
 
 } // namespace
@@ -71,6 +73,7 @@ int main(int argc, char **argv) {
     if (command == "props") return RunProps(options, rest);
     if (command == "camsim") return RunCamsim(rest);
     if (command == "share") return RunShare(options, rest);
+    if (command == "view") return RunView(options, rest);
     std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
     Usage();
     return kExitUsage;

@@ -1,0 +1,26 @@
+# `kestcam view`, the live view in the browser: cpp-httplib serves it, libturbojpeg encodes its frames.
+# Debian ships neither for MinGW, so the Windows builds carry a `view` that says it is not built.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND AND NOT WIN32)
+  pkg_check_modules(KC_HTTPLIB QUIET IMPORTED_TARGET GLOBAL cpp-httplib)
+  pkg_check_modules(KC_TURBOJPEG QUIET IMPORTED_TARGET GLOBAL libturbojpeg)
+endif()
+set(KC_VIEW_DIR ${CMAKE_CURRENT_SOURCE_DIR}/view)
+if(KC_HTTPLIB_FOUND AND KC_TURBOJPEG_FOUND)
+  file(GLOB KC_VIEW_SOURCES CONFIGURE_DEPENDS ${KC_VIEW_DIR}/*.cpp)
+  list(FILTER KC_VIEW_SOURCES EXCLUDE REGEX "_unavailable\\.cpp$")
+  # The page is compiled in: the viewer reads no files while it serves.
+  file(READ ${KC_VIEW_DIR}/view_page.html KC_VIEW_PAGE)
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/view_page.inc
+       CONTENT "R\"KCVIEWPAGE(${KC_VIEW_PAGE})KCVIEWPAGE\"\n" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KC_VIEW_DIR}/view_page.html)
+  target_sources(kestcam_cli PRIVATE ${KC_VIEW_SOURCES})
+  target_include_directories(kestcam_cli PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+  target_link_libraries(kestcam_cli PRIVATE PkgConfig::KC_HTTPLIB PkgConfig::KC_TURBOJPEG)
+  set(KESTCAM_HAVE_VIEW ON PARENT_SCOPE)
+else()
+  target_sources(kestcam_cli PRIVATE ${KC_VIEW_DIR}/view_command_unavailable.cpp)
+  if(NOT WIN32)
+    message(STATUS "kestcam view: not built (needs cpp-httplib and libturbojpeg; scripts/bootstrap.sh installs them)")
+  endif()
+endif()
