@@ -77,7 +77,9 @@ TEST_F(RowReadsWhileResizing, EveryDeliveredRowIsWholeWhileTheCameraChanges) {
         EXPECT_EQ(set("Height", kHeight - cycle % 2), 1);
         EXPECT_EQ(set("UseLUT", cycle % 3 == 0 ? 0 : 1), 1);
         EXPECT_EQ(set("Use16bit", cycle % 4 < 2 ? 1 : 0), 1);
-        if (cycle % 2 == 0) EXPECT_TRUE(GrabAndWait(0));
+        if (cycle % 2 == 0) {
+            EXPECT_TRUE(GrabAndWait(0));
+        }
         // The ring is re-allocated when its frame count or sample size changed.
         Driver().closeCVLPort(0, 0);
         ASSERT_TRUE(Open("Camera 1", 0));
