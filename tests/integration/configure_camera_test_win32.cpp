@@ -31,6 +31,17 @@ bool WindowsCanBeCreated() {
     return true;
 }
 
+// The sheet of this process: another test program (ctest runs several at once) may show a sheet of
+// the same caption on the same desktop.
+HWND FindOwnSheet() {
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, nullptr, "Camera 1 properties")) != nullptr;) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == GetCurrentProcessId()) return w;
+    }
+    return nullptr;
+}
+
 class RealSheet : public DriverTest {
 protected:
     void SetUp() override {
@@ -40,12 +51,21 @@ protected:
         result_ = std::async(std::launch::async, [] { return Driver().configureCamera(nullptr, "Camera 1"); });
         // The sheet appears on the driver's thread; a bounded wait for its window.
         const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while ((sheet_ = FindWindowA(nullptr, "Camera 1 properties")) == nullptr &&
+        while ((sheet_ = FindOwnSheet()) == nullptr &&
                std::chrono::steady_clock::now() < deadline)
             if (result_.wait_for(20ms) == std::future_status::ready) break;
         ASSERT_NE(sheet_, nullptr) << "the property sheet did not appear";
-        page_ = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
-        ASSERT_NE(page_, nullptr);
+        // The window carries its caption from its creation on, before its pages and status bar are
+        // made and filled: the user plays once the sheet shows, its page holds the stored values and
+        // the status bar is there (a bounded wait; on a busy machine the sheet's thread runs late).
+        const auto ready = [this] {
+            page_ = reinterpret_cast<HWND>(SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+            return page_ != nullptr && IsWindowVisible(sheet_) && GetDlgItem(sheet_, kStatusBar) != nullptr &&
+                   GetWindowTextLengthA(GetDlgItem(page_, kHeightMultiplier)) > 0;
+        };
+        while (!ready() && std::chrono::steady_clock::now() < deadline)
+            if (result_.wait_for(20ms) == std::future_status::ready) break;
+        ASSERT_TRUE(ready()) << "the property sheet did not get ready";
     }
     void TearDown() override {
         if (result_.valid() && result_.wait_for(0s) != std::future_status::ready && sheet_ != nullptr)
