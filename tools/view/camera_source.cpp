@@ -44,10 +44,10 @@ constexpr ControlSpec kControls[] = {
     {"Gain", "Gain", "dB"},
 };
 
-class CameraSource final : public FrameSource {
+class CameraSource final : public GrabbingSource {
 public:
     CameraSource(const DriverExports &d, std::string camera, int port, FrameHub &hub)
-        : d_(d), camera_(std::move(camera)), port_(port), hub_(hub) {}
+        : GrabbingSource(false), d_(d), camera_(std::move(camera)), port_(port), hub_(hub) {}
     ~CameraSource() override { Stop(); }
 
     bool Open(std::string &error) {
@@ -70,21 +70,6 @@ public:
 
     std::string Description() const override { return camera_; }
 
-    void SetRunning(bool on) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            running_ = on;
-        }
-        wake_.notify_all();
-    }
-    bool Running() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return running_;
-    }
-    std::string Problem() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return problem_;
-    }
     std::vector<CameraControl> Controls() const override {
         std::lock_guard<std::mutex> lock(mutex_);
         return controls_;
@@ -223,11 +208,7 @@ private:
     int height_ = 0;
     int channels_ = 1;
 
-    mutable std::mutex mutex_; // running_, stop_, problem_, controls_
-    std::condition_variable wake_;
-    bool running_ = false;
-    bool stop_ = false;
-    std::string problem_;
+    bool stop_ = false; // under mutex_
     std::vector<CameraControl> controls_;
     std::mutex controlMutex_;
     std::thread thread_;

@@ -2,7 +2,9 @@
 // exports, or another process's camera share. Each source grabs on its own thread into a FrameHub.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,35 @@ public:
     virtual bool SetControl(const std::string &name, int value, std::string &error) = 0;
     // Ends the grabbing thread and lets go of the camera or the share.
     virtual void Stop() = 0;
+};
+
+// The state both sources keep for the page: running or paused, and what keeps frames from coming.
+// The source's own thread waits on wake_ under mutex_, which also guards the source's other state.
+class GrabbingSource : public FrameSource {
+public:
+    void SetRunning(bool on) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_ = on;
+        }
+        wake_.notify_all();
+    }
+    bool Running() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return running_;
+    }
+    std::string Problem() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return problem_;
+    }
+
+protected:
+    explicit GrabbingSource(bool running) : running_(running) {}
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool running_;
+    std::string problem_;
 };
 
 // Opens the camera on the given port; null with a reason when it cannot be opened. Grabbing starts

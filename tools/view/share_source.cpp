@@ -16,29 +16,14 @@ constexpr int kReplyTimeoutMs = 2000;
 constexpr int kPollMs = 200;
 constexpr auto kReconnectPause = std::chrono::milliseconds(250);
 
-class ShareSource final : public FrameSource {
+class ShareSource final : public GrabbingSource {
 public:
-    ShareSource(std::string name, FrameHub &hub) : name_(std::move(name)), hub_(hub) {
+    ShareSource(std::string name, FrameHub &hub) : GrabbingSource(true), name_(std::move(name)), hub_(hub) {
         thread_ = std::thread([this] { Loop(); });
     }
     ~ShareSource() override { Stop(); }
 
     std::string Description() const override { return "share " + name_; }
-    void SetRunning(bool on) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            running_ = on;
-        }
-        wake_.notify_all();
-    }
-    bool Running() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return running_;
-    }
-    std::string Problem() const override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return problem_;
-    }
     // A share carries pixels only: its camera is driven by the process that shares it.
     std::vector<CameraControl> Controls() const override { return {}; }
     bool SetControl(const std::string &name, int, std::string &error) override {
@@ -112,11 +97,7 @@ private:
 
     const std::string name_;
     FrameHub &hub_;
-    mutable std::mutex mutex_; // running_, stop_, problem_
-    std::condition_variable wake_;
-    bool running_ = true;
-    bool stop_ = false;
-    std::string problem_;
+    bool stop_ = false; // under mutex_
     std::thread thread_;
 };
 
