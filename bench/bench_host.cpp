@@ -27,17 +27,27 @@ void KESTCAM_CDECL OnComplete(int, int) {
 
 } // namespace
 
-const cli::DriverExports &BenchHost::Driver() {
-    static cli::DriverLibrary *library = [] {
-        auto *lib = new cli::DriverLibrary();
-        std::string error;
-        if (!lib->Load(KESTCAM_DRIVER_PATH, error)) {
-            std::fprintf(stderr, "bench: %s\n", error.c_str());
-            std::exit(1);
-        }
-        return lib;
-    }();
-    return library->Exports();
+namespace {
+
+cli::DriverLibrary *LoadDriver(const char *path) {
+    auto *lib = new cli::DriverLibrary();
+    std::string error;
+    if (!lib->Load(path, error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        std::exit(1);
+    }
+    return lib;
+}
+
+} // namespace
+
+const cli::DriverExports &BenchHost::Driver(bool minimalBackend) {
+    if (minimalBackend) {
+        static cli::DriverLibrary *bench = LoadDriver(KESTCAM_BENCH_DRIVER_PATH);
+        return bench->Exports();
+    }
+    static cli::DriverLibrary *shipped = LoadDriver(KESTCAM_DRIVER_PATH);
+    return shipped->Exports();
 }
 
 BenchHost::BenchHost(const CameraSetup &setup) : setup_(setup) {
@@ -47,6 +57,8 @@ BenchHost::BenchHost(const CameraSetup &setup) : setup_(setup) {
                   "[System 0 Digitizer 0]\nWidth = %d\nHeight = %d\nBands = %d\nBits = %d\n",
                   setup.width, setup.height, setup.bands, setup.bits);
     config_ = std::make_unique<test::ScopedEnv>("KESTCAM_SIM_CONFIG", dir_.Write("sim.ini", sim));
+    // Read when initialize creates the registry.
+    backend_ = std::make_unique<test::ScopedEnv>("KESTCAM_MIL", setup.minimalBackend ? "minimal" : "sim");
     std::string lutFile = dir_.File("log.csv");
     if (setup.useLut && !WriteLutGeneratorFile(lutFile, 0, setup.bits > 8 ? 12 : 8, 1)) {
         error_ = "cannot write the lookup table";
@@ -60,7 +72,7 @@ BenchHost::BenchHost(const CameraSetup &setup) : setup_(setup) {
                   setup.shareName.empty() ? 0 : 1, setup.shareName.c_str());
     dir_.Write("Kest.ini", ini);
 
-    const cli::DriverExports &d = Driver();
+    const cli::DriverExports &d = Exports();
     d.initialize(dir_.Str().c_str(), nullptr);
     if (d.openCVLPort == nullptr || d.openCVLPort(0, 0, "Camera 1", geometry_) != 1) {
         error_ = "cannot open Camera 1";
@@ -73,7 +85,7 @@ BenchHost::BenchHost(const CameraSetup &setup) : setup_(setup) {
 }
 
 BenchHost::~BenchHost() {
-    const cli::DriverExports &d = Driver();
+    const cli::DriverExports &d = Exports();
     if (open_) d.closeCVLPort(0, 0);
     d.finalize();
 }
@@ -82,7 +94,7 @@ bool BenchHost::GrabAndWait(std::chrono::steady_clock::time_point *completed) {
     std::unique_lock<std::mutex> lock(g_mutex);
     const long before = g_completions;
     lock.unlock();
-    if (Driver().doCVLGrab(0, 0) != 1) return false;
+    if (Exports().doCVLGrab(0, 0) != 1) return false;
     lock.lock();
     if (!g_done.wait_for(lock, std::chrono::seconds(30), [&] { return g_completions > before; })) return false;
     if (completed != nullptr) *completed = g_completedAt;
@@ -90,7 +102,7 @@ bool BenchHost::GrabAndWait(std::chrono::steady_clock::time_point *completed) {
 }
 
 bool BenchHost::ReadAllRows(unsigned char *row) {
-    const auto getRow = Driver().getCVLGrabRow;
+    const auto getRow = Exports().getCVLGrabRow;
     const int last = geometry_[0] - 1;
     for (int r = 0; r < geometry_[1]; ++r)
         if (getRow(0, 0, row, r, 0, last) != 1) return false;
@@ -98,7 +110,7 @@ bool BenchHost::ReadAllRows(unsigned char *row) {
 }
 
 bool BenchHost::ReadRow(unsigned char *row, int r, int first, int last) {
-    return Driver().getCVLGrabRow(0, 0, row, r, first, last) == 1;
+    return Exports().getCVLGrabRow(0, 0, row, r, first, last) == 1;
 }
 
 } // namespace kestcam::bench

@@ -25,6 +25,9 @@ struct CameraSetup {
     int shift16bit = 0;
     bool useLut = false;
     std::string shareName; // not empty: the camera shares its frames under this name
+    // The benchmark driver with its minimal backend (MbufGet2d a plain copy) instead of the shipped
+    // driver and the simulator: what is left of a row call is the driver's own cost.
+    bool minimalBackend = false;
 };
 
 // Loads the driver once, then opens "Camera 1" on port 0 with the given set-up; the session is
@@ -49,12 +52,15 @@ public:
     bool ReadAllRows(unsigned char *row);
     bool ReadRow(unsigned char *row, int r, int first, int last);
 
-    static const cli::DriverExports &Driver();
+    // The shipped driver, or the benchmark driver; each is loaded once.
+    static const cli::DriverExports &Driver(bool minimalBackend = false);
+    const cli::DriverExports &Exports() const { return Driver(setup_.minimalBackend); }
 
 private:
     CameraSetup setup_;
     test::TempDir dir_;
     std::unique_ptr<test::ScopedEnv> config_;
+    std::unique_ptr<test::ScopedEnv> backend_;
     int geometry_[2] = {0, 0};
     bool ok_ = false;
     bool open_ = false;

@@ -11,6 +11,7 @@
 
 #include "acquisition/row_conversion.h"
 #include "bench_host.h"
+#include "sim/sim_mil.h"
 
 namespace kestcam::bench {
 namespace {
@@ -41,7 +42,9 @@ void Readout(benchmark::State &state, CameraSetup setup) {
     SetBytes(state, row.size() * static_cast<size_t>(host.Rows()));
 }
 
-void BM_Readout_Mono8(benchmark::State &state) { Readout(state, CameraSetup{}); }
+void BM_Readout_Mono8(benchmark::State &state) {
+    Readout(state, CameraSetup{});
+}
 void BM_Readout_16bitShift(benchmark::State &state) {
     CameraSetup s;
     s.bits = 12;
@@ -73,10 +76,11 @@ BENCHMARK(BM_Readout_8bitTable)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Readout_ColourBgr)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The physical limit of the path: the same bytes moved by memcpy row by row into one row buffer.
-void MemcpyRows(benchmark::State &state, size_t bytesPerPixel) {
-    const size_t stride = kWidth * bytesPerPixel;
+void MemcpyRows(benchmark::State &state, size_t bytesPerPixel, size_t width = kWidth) {
+    const size_t stride = width * bytesPerPixel;
     std::vector<unsigned char> frame(stride * kHeight);
-    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 7);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<unsigned char>(i * 7);
     std::vector<unsigned char> row(stride);
     for (auto _ : state) {
         for (int r = 0; r < kHeight; ++r) {
@@ -87,8 +91,12 @@ void MemcpyRows(benchmark::State &state, size_t bytesPerPixel) {
     }
     SetBytes(state, stride * kHeight);
 }
-void BM_Memcpy_Mono8(benchmark::State &state) { MemcpyRows(state, 1); }
-void BM_Memcpy_Colour(benchmark::State &state) { MemcpyRows(state, 3); }
+void BM_Memcpy_Mono8(benchmark::State &state) {
+    MemcpyRows(state, 1);
+}
+void BM_Memcpy_Colour(benchmark::State &state) {
+    MemcpyRows(state, 3);
+}
 BENCHMARK(BM_Memcpy_Mono8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Memcpy_Colour)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -96,7 +104,8 @@ BENCHMARK(BM_Memcpy_Colour)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_OpenCV_ConvertTo16to8(benchmark::State &state) {
     cv::Mat src(kHeight, kWidth, CV_16UC1), dst;
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) src.at<uint16_t>(y, x) = static_cast<uint16_t>((x + 3 * y) & 0xFFF);
+        for (int x = 0; x < kWidth; ++x)
+            src.at<uint16_t>(y, x) = static_cast<uint16_t>((x + 3 * y) & 0xFFF);
     for (auto _ : state) {
         src.convertTo(dst, CV_8U, 1.0 / 16.0);
         benchmark::DoNotOptimize(dst.data);
@@ -106,8 +115,10 @@ void BM_OpenCV_ConvertTo16to8(benchmark::State &state) {
 void BM_OpenCV_Lut8(benchmark::State &state) {
     cv::Mat src(kHeight, kWidth, CV_8UC1), lut(1, 256, CV_8UC1), dst;
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) src.at<uint8_t>(y, x) = static_cast<uint8_t>(x + 3 * y);
-    for (int i = 0; i < 256; ++i) lut.at<uint8_t>(0, i) = static_cast<uint8_t>(255 - i);
+        for (int x = 0; x < kWidth; ++x)
+            src.at<uint8_t>(y, x) = static_cast<uint8_t>(x + 3 * y);
+    for (int i = 0; i < 256; ++i)
+        lut.at<uint8_t>(0, i) = static_cast<uint8_t>(255 - i);
     for (auto _ : state) {
         cv::LUT(src, lut, dst);
         benchmark::DoNotOptimize(dst.data);
@@ -169,17 +180,22 @@ BENCHMARK(BM_Limit_Copy16Rows)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Limit_Copy16ThenShift)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Limit_Shift16FromFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Per-call cost: a 2-pixel span against a full 8160-pixel row, both 8-bit.
-void RowCall(benchmark::State &state, int span) {
-    BenchHost host(CameraSetup{});
+// Per-call cost: a 2-pixel span against a full 8160-pixel row, both 8-bit; through the shipped
+// driver and the simulator, and through the benchmark driver, whose MbufGet2d is a plain copy.
+void RowCall(benchmark::State &state, int span, bool minimalBackend = false) {
+    CameraSetup setup;
+    setup.minimalBackend = minimalBackend;
+    BenchHost host(setup);
     if (!host.Ok()) {
         state.SkipWithError(host.Error().c_str());
         return;
     }
     std::vector<unsigned char> row(kWidth);
+    // As a host calls it: through the pointer it resolved once.
+    const auto getRow = host.Exports().getCVLGrabRow;
     int r = 0;
     for (auto _ : state) {
-        if (!host.ReadRow(row.data(), r, 0, span - 1)) {
+        if (getRow(0, 0, row.data(), r, 0, span - 1) != 1) {
             state.SkipWithError("a row was refused");
             break;
         }
@@ -188,10 +204,47 @@ void RowCall(benchmark::State &state, int span) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-void BM_RowCall_Span2(benchmark::State &state) { RowCall(state, 2); }
-void BM_RowCall_FullRow(benchmark::State &state) { RowCall(state, kWidth); }
+void BM_RowCall_Span2(benchmark::State &state) {
+    RowCall(state, 2);
+}
+void BM_RowCall_FullRow(benchmark::State &state) {
+    RowCall(state, kWidth);
+}
+void BM_RowCall_Span2_Minimal(benchmark::State &state) {
+    RowCall(state, 2, true);
+}
+void BM_RowCall_FullRow_Minimal(benchmark::State &state) {
+    RowCall(state, kWidth, true);
+}
 BENCHMARK(BM_RowCall_Span2)->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_RowCall_FullRow)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_RowCall_Span2_Minimal)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_RowCall_FullRow_Minimal)->Unit(benchmark::kNanosecond);
+
+// The simulator's MbufGet2d on its own, called directly (the copy of the simulator linked into this
+// program): what the simulator adds to a row call.
+void BM_SimGet2d_Span2(benchmark::State &state) {
+    MilId app = 0, system = 0, buffer = 0;
+    SimMappAlloc(0, &app);
+    SimMsysAlloc("M_SYSTEM_SOLIOS", 0, 0, &system);
+    SimMbufAlloc2d(system, kWidth, kHeight, 8, mil::kImageGrab, &buffer);
+    if (buffer == 0) {
+        state.SkipWithError("the simulator allocated no buffer");
+    } else {
+        unsigned char row[2];
+        int r = 0;
+        for (auto _ : state) {
+            SimMbufGet2d(buffer, 0, r, 2, 1, row);
+            benchmark::DoNotOptimize(row);
+            if (++r == kHeight) r = 0;
+        }
+        state.SetItemsProcessed(state.iterations());
+    }
+    if (buffer != 0) SimMbufFree(buffer);
+    if (system != 0) SimMsysFree(system);
+    if (app != 0) SimMappFree(app);
+}
+BENCHMARK(BM_SimGet2d_Span2)->Unit(benchmark::kNanosecond);
 
 // The grab loop: doCVLGrab -> callback -> every row -> next grab, frame time 0.
 void BM_GrabLoop_Mono8(benchmark::State &state) {
@@ -211,15 +264,29 @@ void BM_GrabLoop_Mono8(benchmark::State &state) {
 }
 BENCHMARK(BM_GrabLoop_Mono8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// How the readout cost grows with the width, and the grab loop with the number of stacked frames.
-void BM_ReadoutWidth_Mono8(benchmark::State &state) {
+// How the readout cost grows with the width (1000 rows), through the simulator and through the
+// benchmark driver's plain copy, beside memcpy of the same rows; and the grab loop with the number of
+// stacked frames.
+void ReadoutWidth(benchmark::State &state, bool minimalBackend) {
     CameraSetup s;
     s.width = static_cast<int>(state.range(0));
+    s.minimalBackend = minimalBackend;
     Readout(state, s);
 }
-BENCHMARK(BM_ReadoutWidth_Mono8)
-    ->Arg(256)->Arg(1024)->Arg(4096)->Arg(8160)->Arg(16384)
-    ->Unit(benchmark::kMicrosecond)->UseRealTime();
+void BM_ReadoutWidth_Mono8(benchmark::State &state) {
+    ReadoutWidth(state, false);
+}
+void BM_ReadoutWidthMinimal_Mono8(benchmark::State &state) {
+    ReadoutWidth(state, true);
+}
+void BM_MemcpyWidth_Mono8(benchmark::State &state) {
+    MemcpyRows(state, 1, static_cast<size_t>(state.range(0)));
+}
+#define KC_WIDTHS ->Arg(256)->Arg(512)->Arg(1024)->Arg(2048)->Arg(4096)->Arg(8192)->Arg(16384)
+BENCHMARK(BM_ReadoutWidth_Mono8) KC_WIDTHS->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ReadoutWidthMinimal_Mono8) KC_WIDTHS->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_MemcpyWidth_Mono8) KC_WIDTHS->Unit(benchmark::kMicrosecond)->UseRealTime();
+#undef KC_WIDTHS
 
 void BM_GrabLoopStack_Mono8(benchmark::State &state) {
     CameraSetup s;
@@ -240,7 +307,14 @@ void BM_GrabLoopStack_Mono8(benchmark::State &state) {
     }
     SetBytes(state, static_cast<size_t>(host.Width()) * host.Rows());
 }
-BENCHMARK(BM_GrabLoopStack_Mono8)->Arg(1)->Arg(5)->Arg(10)->Arg(25)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GrabLoopStack_Mono8)
+    ->Arg(1)
+    ->Arg(5)
+    ->Arg(10)
+    ->Arg(25)
+    ->Arg(50)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 } // namespace kestcam::bench

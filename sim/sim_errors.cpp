@@ -6,16 +6,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "os/read_domain.h"
+
 namespace kestcam::sim {
 namespace {
 
 // Trivially destructible on purpose: thread_local objects with destructors need per-thread
-// clean-up registration, which is fragile inside a DLL that threads may outlive.
-struct ThreadError {
-    bool pending;
-    char text[kMaxErrorText];
-};
-thread_local ThreadError t_error = {false, {}};
+// clean-up registration, which is fragile inside a DLL that threads may outlive. Every call clears
+// the flag, so it is the one piece reached the fast way; the text is written only with an error.
+KC_TLS_INITIAL_EXEC thread_local bool t_errorPending = false;
+thread_local char t_errorText[kMaxErrorText] = {};
 
 constexpr MilInt kPendingCode = 1;          // any non-zero value means "an error is pending"
 constexpr MilInt kMessageFlag = 0x20000000; // part of mil::kErrorMessage: a text is wanted
@@ -23,27 +23,26 @@ constexpr MilInt kMessageFlag = 0x20000000; // part of mil::kErrorMessage: a tex
 } // namespace
 
 void ClearError() {
-    t_error.pending = false;
-    t_error.text[0] = '\0';
+    t_errorPending = false;
 }
 
 void SetError(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    std::vsnprintf(t_error.text, sizeof t_error.text, format, args);
+    std::vsnprintf(t_errorText, sizeof t_errorText, format, args);
     va_end(args);
-    t_error.pending = true;
+    t_errorPending = true;
 }
 
 MilInt GetError(MilInt type, void *text) {
     if (text != nullptr && (type & kMessageFlag) != 0) {
         char *out = static_cast<char *>(text);
-        const char *message = t_error.pending ? t_error.text : "";
+        const char *message = t_errorPending ? t_errorText : "";
         const size_t length = std::min(std::strlen(message), static_cast<size_t>(mil::kErrorTextSize - 1));
         std::memcpy(out, message, length);
         out[length] = '\0';
     }
-    return t_error.pending ? kPendingCode : 0;
+    return t_errorPending ? kPendingCode : 0;
 }
 
 } // namespace kestcam::sim

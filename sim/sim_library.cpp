@@ -10,6 +10,7 @@
 #include <iterator>
 #include <new>
 
+#include "os/read_domain.h"
 #include "sim/sim_errors.h"
 #include "sim/sim_ramp.h"
 
@@ -127,6 +128,12 @@ void PackBgr24(const uint8_t *red, const uint8_t *green, const uint8_t *blue, si
         out[1] = green[i];
         out[2] = red[i];
     }
+}
+
+// Row reads of every buffer; a grab, free or allocation waits only for the readers inside.
+os::ReadDomain &BufferReaders() {
+    static os::ReadDomain &domain = os::ReadDomain::Create();
+    return domain;
 }
 
 } // namespace
@@ -519,7 +526,9 @@ bool SimLibrary::Grab(MilId digitizer, const MilId *bufferIds, MilInt count, boo
                 SetError("%s: buffer %d was freed during the grab", function, static_cast<int>(bufferIds[i]));
                 ok = false;
             } else {
+                BeginWrite(*bufs[i]);
                 FillBuffer(*bufs[i], dig->config, frame);
+                EndWrite(*bufs[i]);
             }
         }
         lock.lock();
@@ -604,6 +613,7 @@ MilId SimLibrary::BufAlloc(MilId system, MilInt bands, MilInt width, MilInt heig
     buf->height = static_cast<int>(height);
     buf->bands = static_cast<int>(bands);
     buf->bits = static_cast<int>(type);
+    EndWrite(*buf);
     RecentBuffer(id).store(buf, std::memory_order_release);
     return id;
 }
@@ -626,48 +636,84 @@ SimBuffer *SimLibrary::LockBuffer(MilId id, std::unique_lock<std::mutex> &lock, 
     return it->second;
 }
 
+void SimLibrary::BeginWrite(SimBuffer &buf) {
+    buf.readable.store(0, std::memory_order_seq_cst);
+    BufferReaders().Synchronize();
+}
+
+SimBuffer *SimLibrary::ReadableBuffer(MilId id) {
+    SimBuffer *hint = RecentBuffer(id).load(std::memory_order_acquire);
+    if (hint == nullptr || id == 0) return nullptr;
+    // Seen as `id` from inside the domain: no writer has begun on it, or the writer that set it
+    // back is done, and the next one waits for this reader to leave.
+    return hint->readable.load(std::memory_order_seq_cst) == id ? hint : nullptr;
+}
+
 void SimLibrary::BufGet2d(MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height, void *dst) {
+    {
+        os::ReadDomain::Reader reader(BufferReaders());
+        if (const SimBuffer *buf = ReadableBuffer(buffer)) {
+            Get2d(*buf, buffer, x, y, width, height, dst);
+            return;
+        }
+    }
+    // Being written, or not met lately: under its lock, after the writer.
     std::unique_lock<std::mutex> lock;
     const SimBuffer *buf = LockBuffer(buffer, lock, "MbufGet2d");
-    if (buf == nullptr) return;
-    if (buf->bands != 1) {
-        SetError("MbufGet2d: buffer %d has %d bands", static_cast<int>(buffer), buf->bands);
+    if (buf != nullptr) Get2d(*buf, buffer, x, y, width, height, dst);
+}
+
+void SimLibrary::Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height,
+                       void *dst) {
+    if (buf.bands != 1) {
+        SetError("MbufGet2d: buffer %d has %d bands", static_cast<int>(buffer), buf.bands);
         return;
     }
-    if (!CheckSpan(*buf, x, y, width, height, dst, "MbufGet2d")) return;
-    const size_t sampleSize = buf->bits == 8 ? 1 : 2;
+    if (!CheckSpan(buf, x, y, width, height, dst, "MbufGet2d")) return;
+    const size_t sampleSize = buf.bits == 8 ? 1 : 2;
     const size_t rowBytes = static_cast<size_t>(width) * sampleSize;
     uint8_t *out = static_cast<uint8_t *>(dst);
     for (MilInt row = 0; row < height; ++row) {
         const size_t offset =
-            static_cast<size_t>(y + row) * static_cast<size_t>(buf->width) + static_cast<size_t>(x);
+            static_cast<size_t>(y + row) * static_cast<size_t>(buf.width) + static_cast<size_t>(x);
         // 16-bit samples leave in the machine's order, which is little-endian on every target.
-        const void *src = buf->bits == 8 ? static_cast<const void *>(buf->pixels8.data() + offset)
-                                         : static_cast<const void *>(buf->pixels16.data() + offset);
+        const void *src = buf.bits == 8 ? static_cast<const void *>(buf.pixels8.data() + offset)
+                                        : static_cast<const void *>(buf.pixels16.data() + offset);
         std::memcpy(out + static_cast<size_t>(row) * rowBytes, src, rowBytes);
     }
 }
 
 void SimLibrary::BufGetColor2d(MilId buffer, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width,
                                MilInt height, void *dst) {
+    {
+        os::ReadDomain::Reader reader(BufferReaders());
+        if (const SimBuffer *buf = ReadableBuffer(buffer)) {
+            GetColor2d(*buf, format, band, x, y, width, height, dst);
+            return;
+        }
+    }
     std::unique_lock<std::mutex> lock;
     const SimBuffer *buf = LockBuffer(buffer, lock, "MbufGetColor2d");
-    if (buf == nullptr) return;
+    if (buf != nullptr) GetColor2d(*buf, format, band, x, y, width, height, dst);
+}
+
+void SimLibrary::GetColor2d(const SimBuffer &buf, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width,
+                            MilInt height, void *dst) {
     if (format != mil::kPackedBgr24 || band != mil::kAllBands) {
         SetError("MbufGetColor2d: only packed BGR24 of all bands is simulated");
         return;
     }
-    if (buf->bands != 3 || buf->bits != 8) {
+    if (buf.bands != 3 || buf.bits != 8) {
         SetError("MbufGetColor2d: BGR24 needs a 3-band 8-bit buffer");
         return;
     }
-    if (!CheckSpan(*buf, x, y, width, height, dst, "MbufGetColor2d")) return;
-    const size_t plane = static_cast<size_t>(buf->width) * static_cast<size_t>(buf->height);
-    const uint8_t *red = buf->pixels8.data();
+    if (!CheckSpan(buf, x, y, width, height, dst, "MbufGetColor2d")) return;
+    const size_t plane = static_cast<size_t>(buf.width) * static_cast<size_t>(buf.height);
+    const uint8_t *red = buf.pixels8.data();
     uint8_t *out = static_cast<uint8_t *>(dst);
     for (MilInt row = 0; row < height; ++row) {
         const size_t offset =
-            static_cast<size_t>(y + row) * static_cast<size_t>(buf->width) + static_cast<size_t>(x);
+            static_cast<size_t>(y + row) * static_cast<size_t>(buf.width) + static_cast<size_t>(x);
         PackBgr24(red + offset, red + plane + offset, red + 2 * plane + offset, static_cast<size_t>(width),
                   out + static_cast<size_t>(row) * static_cast<size_t>(width) * 3);
     }
@@ -700,6 +746,7 @@ void SimLibrary::FreeBufferLocked(std::map<MilId, SimBuffer *>::iterator it) {
     SimBuffer *buf = it->second;
     {
         std::lock_guard<std::mutex> lock(buf->mutex);
+        BeginWrite(*buf); // and it stays out of readers' reach
         buf->id = 0;
         std::vector<uint8_t>().swap(buf->pixels8);
         std::vector<uint16_t>().swap(buf->pixels16);

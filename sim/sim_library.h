@@ -29,9 +29,14 @@ struct SimSystem {
 // pooled: once made it lives as long as the library, and after MbufFree it serves a later
 // allocation under a new id. So a pointer to it, however old, may always be locked; under `mutex`
 // the holder checks that `id` is still the one it asked for. Row reads find it that way without
-// the library's lock.
+// the library's lock, and most take no lock at all: inside the library's read domain, a buffer
+// whose `readable` is the id they asked for cannot change until they leave.
 struct SimBuffer {
     std::mutex mutex; // a grab writes the pixels while other threads read rows
+
+    // The id while readers may copy without the lock; 0 while a writer (a grab, a free, an
+    // allocation) changes the buffer. Set to 0 and then waited for readers, under `mutex`.
+    std::atomic<MilId> readable{0};
 
     // Changed only under both the library's lock and `mutex`; read under either.
     MilId id = 0; // 0 while pooled
@@ -108,6 +113,15 @@ private:
     // The buffer `id`, its mutex held through `lock`; null (and the error set) for an id that is
     // not an allocated buffer.
     SimBuffer *LockBuffer(MilId id, std::unique_lock<std::mutex> &lock, const char *function);
+    // Inside the buffer read domain: the buffer `id` when it may be read without its lock, else null.
+    SimBuffer *ReadableBuffer(MilId id);
+    // Under the buffer's mutex: readers without the lock are gone once it returns, and stay out
+    // until EndWrite.
+    static void BeginWrite(SimBuffer &buf);
+    static void EndWrite(SimBuffer &buf) { buf.readable.store(buf.id, std::memory_order_release); }
+    void Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height, void *dst);
+    void GetColor2d(const SimBuffer &buf, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width,
+                    MilInt height, void *dst);
     bool Grab(MilId digitizer, const MilId *buffers, MilInt count, bool sequence, const char *function);
     // Frees objects while mutex_ is held; a grab still running on them fails without touching
     // freed memory: it holds its own reference to the digitizer, and buffer objects are pooled.

@@ -15,6 +15,7 @@
 #include "driver/logger.h"
 #include "mil/mil_app.h"
 #include "os/message_box.h"
+#include "os/read_domain.h"
 
 namespace kestcam {
 
@@ -47,9 +48,30 @@ bool IsMonochrome(int colorMode) {
     return colorMode == 0 || colorMode == 1024;
 }
 
+// The row readers of every camera. Writers wait only for readers that are inside, for the time of
+// one row.
+os::ReadDomain &RowReaders() {
+    static os::ReadDomain &domain = os::ReadDomain::Create();
+    return domain;
+}
+
 } // namespace
 
-MilDigitizer::MilDigitizer(MilApp *app, MilSystem *system) : app_(app), system_(system), buffers_(system) {}
+MilDigitizer::MilDigitizer(MilApp *app, MilSystem *system)
+    : app_(app), system_(system), buffers_(system), lut_(std::make_unique<LutTable>()) {
+    plans_[0] = RowPlan::Make(settings_, buffers_, true);
+    rowPlan_.store(&plans_[0], std::memory_order_release);
+}
+
+void MilDigitizer::PublishRowPlan(bool stable) noexcept {
+    const RowPlan *current = rowPlan_.load(std::memory_order_relaxed);
+    RowPlan *spare = current == &plans_[0] ? &plans_[1] : &plans_[0];
+    // No reader can see the spare: the publication that retired it waited for them.
+    *spare = RowPlan::Make(settings_, buffers_, stable);
+    if (spare->SameAs(*current)) return;
+    rowPlan_.store(spare, std::memory_order_seq_cst);
+    RowReaders().Synchronize();
+}
 
 MilDigitizer::~MilDigitizer() {
     StopThreads();
@@ -136,7 +158,7 @@ bool MilDigitizer::AllocateDigitizer() {
 bool MilDigitizer::InquireFormat(int &sizeBand) {
     const MilId id = DigitizerId();
     {
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        RowChange change(*this);
         settings_.Width.max = Mil().MdigInquire(id, mil::kSizeX, nullptr);
         settings_.Height.max = Mil().MdigInquire(id, mil::kSizeY, nullptr);
     }
@@ -167,7 +189,7 @@ bool MilDigitizer::Open(int port, int out[2]) {
     KC_LOG(2, "MilDigitizer::Open: port=%d, id=%d\n", port, static_cast<int>(DigitizerId()));
 
     {
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        RowChange change(*this);
         settings_.Load(name_.c_str());
     }
     Logger &logger = Logger::Instance();
@@ -223,7 +245,7 @@ bool MilDigitizer::Open(int port, int out[2]) {
                port);
 
     {
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        RowChange change(*this);
         settings_.Width.value = width;
         settings_.Height.value = height;
         if (out != nullptr) {
@@ -233,7 +255,9 @@ bool MilDigitizer::Open(int port, int out[2]) {
         }
         // From here on the port is bound, also when a later step fails: closeCVLPort releases it.
         port_ = port;
-        buffers_.Init(&settings_, width, height, sizeBand, settings_.UseLUT.value != 0 ? lut_.data() : nullptr);
+        // Readers wait for the new ring under the row lock rather than read buffers being freed.
+        PublishRowPlan(false);
+        buffers_.Init(&settings_, width, height, sizeBand, settings_.UseLUT.value != 0 ? lut_->data() : nullptr);
     }
     if (!buffers_.IsInitialized()) {
         KC_LOG(1, "MilDigitizer::Init: ERROR: Could not initialize grab buffers, port=%d\n", port);
@@ -276,17 +300,19 @@ void MilDigitizer::ApplyLut() {
     Mil().MdigLut(DigitizerId(), mil::kDefault);
     if (settings_.UseLUT.value == 0) return;
 
-    // Read outside the row lock: row reads of the previous image go on meanwhile.
-    std::vector<uint16_t> table(kLutEntries);
+    // Read outside the row lock: row reads of the previous image go on meanwhile. Into a new table,
+    // since readers take no lock; the old one goes once none of them can see it any more.
     static_assert(kLutEntries == kLutTableSize, "the camera's table is the table the loader fills");
-    const bool loaded = LoadLutTable(settings_.LUT_FILE.value, settings_.lutcolumn.value, table.data());
+    auto table = std::make_unique<LutTable>();
+    // A table that cannot be loaded is left all zeros.
+    const bool loaded = LoadLutTable(settings_.LUT_FILE.value, settings_.lutcolumn.value, table->data());
 
-    std::lock_guard<std::mutex> rows(rowsMutex_);
-    if (loaded) {
-        std::copy(table.begin(), table.end(), lut_.begin());
-        return;
-    }
-    lut_.fill(0);
+    std::unique_ptr<LutTable> previous;
+    RowChange change(*this);
+    previous = std::move(lut_);
+    lut_ = std::move(table);
+    buffers_.MoveLut(previous->data(), lut_->data());
+    if (loaded) return;
     settings_.UseLUT.value = 0;
     buffers_.DetachLut();
     KC_LOG(1, "MilDigitizer::ApplyLut: WARNING: Unrecognized/incorrect csv file. Disabling LUT\n");
@@ -382,24 +408,31 @@ bool MilDigitizer::GetRow(unsigned char *dst, int row, unsigned firstPix, unsign
         KC_LOG(1, "MilDigitizer::GetRow: ERROR: target buffer not supplied\n");
         return false;
     }
-    std::lock_guard<std::mutex> rows(rowsMutex_);
-    const int height = settings_.Height.max;
-    const int frames = settings_.HeightMultiplier.value;
-    const long long rowCount = static_cast<long long>(height) * frames;
-    if (row < 0 || row >= rowCount) {
-        KC_LOG(1, "MilDigitizer::GetRow: ERROR: invalid row number=%d height=%d frames=%d\n", row, height, frames);
-        return false;
+    bool result = false;
+    long long rowCount = 0;
+    bool read = false;
+    {
+        // The common case: the published plan, no lock. Staging for 16-bit rows is this thread's own.
+        os::ReadDomain::Reader reader(RowReaders());
+        const RowPlan *plan = os::ReadDomain::Load(rowPlan_);
+        if (plan->stable) {
+            const size_t stagingBytes = plan->StagingBytes();
+            void *staging = stagingBytes != 0 ? reader.Scratch(stagingBytes) : nullptr;
+            if (stagingBytes == 0 || staging != nullptr) {
+                result = plan->Read(dst, row, firstPix, lastPix, static_cast<uint16_t *>(staging));
+                rowCount = plan->RowCount();
+                read = true;
+            }
+        }
     }
-    // Compared as unsigned values, so negative columns count as huge ones. The span must also end
-    // inside the image: a first column near the end would otherwise read past the row.
-    const unsigned width = settings_.Width.max > 0 ? static_cast<unsigned>(settings_.Width.max) : 0u;
-    if (lastPix <= firstPix || lastPix - firstPix >= width || lastPix >= width) {
-        KC_LOG(1, "MilDigitizer::GetRow: ERROR: invalid column, lastPix=%d firstPix=%d width=%d\n",
-               static_cast<int>(lastPix), static_cast<int>(firstPix), settings_.Width.max);
-        return false;
+    if (!read) {
+        // The ring is being re-allocated, or this thread could have no staging: the row is read once
+        // the change is done, under the row lock, with the camera's own staging row.
+        std::lock_guard<std::mutex> rows(rowsMutex_);
+        const RowPlan *plan = rowPlan_.load(std::memory_order_relaxed);
+        result = plan->Read(dst, row, firstPix, lastPix, buffers_.RowBuffer());
+        rowCount = plan->RowCount();
     }
-    const bool result =
-        buffers_.GetRow(dst, static_cast<unsigned>(row), static_cast<int>(firstPix), static_cast<int>(lastPix));
     if (row == rowCount - 1) KC_LOG(3, "MilDigitizer::GetRow: the last row being fetched, port==%d\n", Port());
     return result;
 }

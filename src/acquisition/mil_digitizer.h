@@ -11,6 +11,7 @@
 #include <string>
 
 #include "acquisition/mil_grab_buffers.h"
+#include "acquisition/row_plan.h"
 #include "kestcam/kestcam.h"
 #include "mil/mil_api.h"
 #include "serial/basler_camera.h"
@@ -52,7 +53,9 @@ public:
     // Hands one grab request to the acquisition thread; true when accepted.
     bool Grab();
     // Columns firstPix..lastPix (both included) of one row of the last grab into dst, 8 bits per
-    // sample (three, blue-green-red, per pixel for a colour camera).
+    // sample (three, blue-green-red, per pixel for a colour camera). Takes no lock unless the ring is
+    // being re-allocated at that moment. Callers run it inside a Logger::DeferScope: a host callback
+    // that changed this camera from inside the read would wait for the read to end.
     bool GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix);
     void SetCompleteCB(CompleteCallback callback);
     // Takes effect at the next request; a running sequence is finished first.
@@ -85,10 +88,11 @@ public:
     int StoredValue() const { return storedValue_; }
     void SetStoredValue(int value) { storedValue_ = value; }
 
-    // Reads or changes the settings while no row is being read: every row read consults them, so a
-    // change made from outside the camera's own open and close goes through here.
+    // Reads or changes the settings under the row lock: every row read consults them, so a change
+    // made from outside the camera's own open and close goes through here and reaches the row reads
+    // when f returns.
     template <typename F> decltype(auto) WithSettings(F &&f) {
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        RowChange change(*this);
         return f(settings_);
     }
 
@@ -108,6 +112,27 @@ public:
     uint32_t RingWriteCount() const { return ringWrites_.load(); }
 
 private:
+    using LutTable = std::array<uint16_t, kLutEntries>;
+
+    // Holds the row lock for a change of what row reads use (settings, ring, table); the change
+    // reaches the readers, as a new row plan, when the object goes.
+    class RowChange {
+    public:
+        explicit RowChange(MilDigitizer &camera) : camera_(camera), lock_(camera.rowsMutex_) {}
+        ~RowChange() { camera_.PublishRowPlan(true); }
+        RowChange(const RowChange &) = delete;
+        RowChange &operator=(const RowChange &) = delete;
+
+    private:
+        MilDigitizer &camera_;
+        std::lock_guard<std::mutex> lock_;
+    };
+
+    // Under the row lock: a plan of the current settings and ring replaces the published one, and
+    // returns once no reader can still be using the old one, so what only the old plan referred to
+    // may be freed then. stable false sends readers to the row lock until the next plan.
+    void PublishRowPlan(bool stable) noexcept;
+
     // Steps of Open; each logs its own reason.
     bool AllocateDigitizer();
     bool InquireFormat(int &sizeBand);
@@ -133,7 +158,8 @@ private:
     std::atomic<bool> continuous_{false};
     std::string name_;
     int storedValue_ = 0;
-    std::array<uint16_t, kLutEntries> lut_{}; // 16-bit to 8-bit table, delivered by its low byte
+    // 16-bit to 8-bit table, delivered by its low byte. Replaced, never rewritten: readers take no lock.
+    std::unique_ptr<LutTable> lut_;
     CameraSettings settings_;
     BaslerCamera basler_{&settings_};
     // Its thread reads rows through GetRow: stopped by Close, and by destruction before anything
@@ -149,9 +175,12 @@ private:
     std::mutex lifecycleMutex_;
     std::condition_variable lifecycleIdle_;
     bool closing_ = false;
-    // Row reads of the host and of the sharing thread, and every change of what they read (the
-    // ring, the table, the geometry settings), one at a time.
+    // Every change of what row reads use (the ring, the table, the settings) one at a time, each
+    // published as a new plan; row reads themselves take it only while a plan is not stable. Two
+    // plans: the one readers may be using and the spare, which no reader can see.
     std::mutex rowsMutex_;
+    RowPlan plans_[2];
+    std::atomic<const RowPlan *> rowPlan_{nullptr};
 };
 
 } // namespace kestcam

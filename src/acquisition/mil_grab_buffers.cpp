@@ -1,5 +1,4 @@
-// mil_grab_buffers.cpp - allocation and re-use of the grab-buffer ring, and the row read-out with
-// its 8-bit conversions.
+// mil_grab_buffers.cpp - allocation and re-use of the grab-buffer ring.
 #include "acquisition/mil_grab_buffers.h"
 
 #include <algorithm>
@@ -95,63 +94,6 @@ void MilGrabBuffers::Init(CameraSettings *settings, int width, int height, int s
     }
     initialized_ = true;
     KC_LOG(3, "MilGrabBuffers::Init: leaving\n");
-}
-
-bool MilGrabBuffers::GetRow(unsigned char *dst, unsigned row, int firstPix, int lastPix) {
-    // An unallocated ring has no height to divide by and no buffer to read.
-    if (!initialized_ || height_ <= 0) {
-        KC_LOG(1, "MilGrabBuffers::GetRow: ERROR: buffers not initialized, row=%u\n", row);
-        return false;
-    }
-    const unsigned ibuf = row / static_cast<unsigned>(height_);
-    const unsigned line = row % static_cast<unsigned>(height_);
-    if (ibuf >= static_cast<unsigned>(bufCount_)) {
-        KC_LOG(1,
-               "MilGrabBuffers::GetRow: ERROR: incorrect buffer index ibuf=%d, bufCount=%d, row=%d, height=%d\n",
-               static_cast<int>(ibuf), bufCount_, static_cast<int>(row), height_);
-        return false;
-    }
-    // The ring's own width bounds every transfer: rowBuffer_ holds width_ entries.
-    if (firstPix < 0 || lastPix < firstPix || lastPix >= width_) {
-        KC_LOG(1, "MilGrabBuffers::GetRow: ERROR: columns firstPix=%d lastPix=%d outside the buffer width=%d\n",
-               firstPix, lastPix, width_);
-        return false;
-    }
-
-    const int shift = settings_->Shift16bit.value;
-    const size_t count = static_cast<size_t>(lastPix - firstPix) + 1;
-    const MilId id = bufIds_[ibuf];
-    const MilInt y = static_cast<MilInt>(line);
-
-    if (pixelsize_ == 8) {
-        if (sizeband_ == 1)
-            Mil().MbufGet2d(id, firstPix, y, static_cast<MilInt>(count), 1, dst);
-        else if (sizeband_ == 3)
-            Mil().MbufGetColor2d(id, mil::kPackedBgr24, mil::kAllBands, firstPix, y, static_cast<MilInt>(count), 1,
-                                 dst);
-        else
-            return true; // no band layout to transfer
-        if (settings_->UseLUT.value != 0 && sizeband_ == 1 && lut_ != nullptr)
-            LutRow8(dst, count, lut_);
-        else if (shift > 0)
-            ShiftRow8(dst, count * static_cast<size_t>(sizeband_), shift);
-        return true;
-    }
-    if (pixelsize_ == 16 && sizeband_ == 1) {
-        // One copy of the whole span: the staging row (16 KB for 8160 pixels) stays in the first-level
-        // cache for the conversion, and splitting the copy would only add per-call costs.
-        uint16_t *staging = rowBuffer_.get();
-        Mil().MbufGet2d(id, firstPix, y, static_cast<MilInt>(count), 1, staging);
-        if (lut_ != nullptr)
-            LutRow16(staging, dst, count, lut_);
-        else if (shift > 0)
-            ShiftRow16(staging, dst, count, shift);
-        else
-            LowByteRow16(staging, dst, count);
-        return true;
-    }
-    KC_LOG(1, "MilGrabBuffers::GetRow: ERROR: unrecognized pixel size=%d\n", pixelsize_);
-    return false;
 }
 
 } // namespace kestcam

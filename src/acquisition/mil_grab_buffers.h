@@ -15,7 +15,8 @@ namespace kestcam {
 class CameraSettings;
 class MilSystem;
 
-// Not synchronised: the owning camera serialises Init, ReleaseBuffers, DetachLut and GetRow.
+// Not synchronised: the owning camera serialises Init, ReleaseBuffers and the table calls, and reads
+// rows through the plans it makes from the ring (row_plan.h).
 class MilGrabBuffers {
 public:
     static constexpr int maxBufferCount = 50;
@@ -35,13 +36,16 @@ public:
     void ReleaseBuffers();
     // Rows are converted by the shift rule from now on.
     void DetachLut() { lut_ = nullptr; }
-
-    // Columns firstPix..lastPix (both included) of row `row` of the tall image into dst:
-    // (lastPix - firstPix + 1) bytes per band. Refuses anything outside the ring.
-    bool GetRow(unsigned char *dst, unsigned row, int firstPix, int lastPix);
+    // The camera's table moved to new memory: an attached table follows it.
+    void MoveLut(const uint16_t *from, const uint16_t *to) {
+        if (lut_ != nullptr && lut_ == from) lut_ = to;
+    }
 
     int BufCount() const { return bufCount_; }
     MilId *BufIds() { return bufIds_.data(); }
+    const MilId *BufIds() const { return bufIds_.data(); }
+    // Staging for 16-bit rows read under the camera's row lock (width_ entries), or null.
+    uint16_t *RowBuffer() { return rowBuffer_.get(); }
     int SizeBand() const { return sizeband_; }
     int PixelSize() const { return pixelsize_; }
     int Width() const { return width_; }

@@ -11,21 +11,11 @@
 
 namespace kestcam {
 
-namespace {
-// The outermost scope of this thread, or null. A plain pointer: thread-local objects with
-// destructors are fragile in a library that threads may outlive.
-thread_local Logger::DeferScope *t_deferScope = nullptr;
-} // namespace
+using detail::t_deferScope;
 
-Logger::DeferScope::DeferScope() : outermost_(t_deferScope == nullptr) {
-    if (outermost_) t_deferScope = this;
-}
-
-Logger::DeferScope::~DeferScope() {
-    if (!outermost_) return;
-    t_deferScope = nullptr;
-    // Delivered with this thread's locks released; a callback that calls back into the driver
-    // opens scopes of its own, whose messages follow before the next held one.
+// Delivered with this thread's locks released; a callback that calls back into the driver opens
+// scopes of its own, whose messages follow before the next held one.
+void Logger::DeferScope::DeliverHeld() {
     for (const Held &held : held_)
         Logger::Instance().Deliver(held.stamp.c_str(), held.message.c_str());
 }

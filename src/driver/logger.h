@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kestcam/kestcam.h"
+#include "os/tls_model.h"
 
 #if defined(__GNUC__)
 #define KC_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -28,6 +29,7 @@ public:
     // the host's callback is never called while the calling thread holds a lock of the driver, so a
     // callback that calls back into the driver cannot deadlock against another thread that logs
     // while holding one.
+    // Inline: every export opens one, the row export once per row.
     class DeferScope {
     public:
         DeferScope();
@@ -41,6 +43,7 @@ public:
             std::string stamp;
             std::string message;
         };
+        void DeliverHeld();
         bool outermost_;
         std::vector<Held> held_;
     };
@@ -52,7 +55,9 @@ public:
     // a stamp and its message reach the callback as a pair.
     void Print(int level, const char *format, ...) KC_PRINTF(3, 4);
     void VPrint(int level, const char *format, va_list args);
-    bool Enabled(int level) const { return level <= logLevel_.load(std::memory_order_relaxed); }
+    bool Enabled(int level) const { return LevelEnabled(level); }
+    // The same without the instance: the check every log call makes first.
+    static bool LevelEnabled(int level) { return level <= logLevel_.load(std::memory_order_relaxed); }
 
     void SetDebugMsgProc(DebugMsgProc proc);
     DebugMsgProc GetDebugMsgProc() const;
@@ -85,15 +90,30 @@ private:
     mutable std::recursive_mutex outputMutex_;
     DebugMsgProc debugMsgProc_ = nullptr;
     std::string systemPath_;
-    std::atomic<int> logLevel_{3};
+    static inline std::atomic<int> logLevel_{3};
     std::atomic<bool> logIntoFile_{false};
     std::vector<std::string> pendingLines_; // under outputMutex_
 };
+
+namespace detail {
+// The outermost scope of this thread, or null. A plain pointer: thread-local objects with
+// destructors are fragile in a library that threads may outlive.
+KC_TLS_INITIAL_EXEC inline thread_local Logger::DeferScope *t_deferScope = nullptr;
+} // namespace detail
+
+inline Logger::DeferScope::DeferScope() : outermost_(detail::t_deferScope == nullptr) {
+    if (outermost_) detail::t_deferScope = this;
+}
+
+inline Logger::DeferScope::~DeferScope() {
+    if (!outermost_) return;
+    detail::t_deferScope = nullptr;
+    if (!held_.empty()) DeliverHeld();
+}
 
 } // namespace kestcam
 
 #define KC_LOG(level, ...)                                                                                        \
     do {                                                                                                          \
-        ::kestcam::Logger &kc_logger_ = ::kestcam::Logger::Instance();                                            \
-        if (kc_logger_.Enabled(level)) kc_logger_.Print(level, __VA_ARGS__);                                      \
+        if (::kestcam::Logger::LevelEnabled(level)) ::kestcam::Logger::Instance().Print(level, __VA_ARGS__);      \
     } while (0)

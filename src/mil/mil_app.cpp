@@ -12,16 +12,15 @@
 namespace kestcam {
 
 namespace {
-std::atomic<MilApp *> g_instance{nullptr};
 constexpr int kDeviceNumbers = 4;
 } // namespace
 
 const char *const MilApp::kSupportedSystemTypes[kSupportedSystemTypeCount] = {
-    "M_SYSTEM_CORONA_II",  "M_SYSTEM_METEOR_II",   "M_SYSTEM_METEOR_II_DIG", "M_SYSTEM_METEOR_II_CL",
-    "M_SYSTEM_1394",       "M_SYSTEM_1394",        "M_SYSTEM_ODYSSEY",       "M_SYSTEM_HELIOS",
-    "M_SYSTEM_IRIS",       "M_SYSTEM_MORPHIS",     "M_SYSTEM_SOLIOS",        "M_SYSTEM_VIO",
-    "M_SYSTEM_NEXIS",      "M_SYSTEM_GIGE_VISION", "M_SYSTEM_MORPHISQXT",    "M_SYSTEM_SOLIOS_GIGE",
-    "M_SYSTEM_MORPHIS_EVO", "M_SYSTEM_IRIS_GT",    "M_SYSTEM_RADIENT",
+    "M_SYSTEM_CORONA_II",   "M_SYSTEM_METEOR_II",   "M_SYSTEM_METEOR_II_DIG", "M_SYSTEM_METEOR_II_CL",
+    "M_SYSTEM_1394",        "M_SYSTEM_1394",        "M_SYSTEM_ODYSSEY",       "M_SYSTEM_HELIOS",
+    "M_SYSTEM_IRIS",        "M_SYSTEM_MORPHIS",     "M_SYSTEM_SOLIOS",        "M_SYSTEM_VIO",
+    "M_SYSTEM_NEXIS",       "M_SYSTEM_GIGE_VISION", "M_SYSTEM_MORPHISQXT",    "M_SYSTEM_SOLIOS_GIGE",
+    "M_SYSTEM_MORPHIS_EVO", "M_SYSTEM_IRIS_GT",     "M_SYSTEM_RADIENT",
 };
 
 std::string GetMilErrorText() {
@@ -79,33 +78,36 @@ bool MilSystem::Init(const char *descriptor, int index, int dev, bool &attempted
 // ---------------------------------------------------------------------------------------------
 // MilApp
 
-MilApp::MilApp() { SelectMilBackend(); }
+MilApp::MilApp() {
+    SelectMilBackend();
+}
 
 MilApp::~MilApp() {
     KC_LOG(2, "MilApp::~MilSolios\n");
     DestroySolios();
 }
 
-MilApp &MilApp::GetInstance() {
-    MilApp *app = g_instance.load(std::memory_order_acquire);
-    if (app != nullptr) return *app;
-    app = new (std::nothrow) MilApp();
+MilApp &MilApp::CreateInstance() {
+    MilApp *app = new (std::nothrow) MilApp();
     if (app == nullptr) {
         KC_LOG(1, "MilApp::GetInstance: ERROR: no valid instance\n");
         throw LookupError();
     }
-    g_instance.store(app, std::memory_order_release);
+    instance_.store(app, std::memory_order_release);
     return *app;
 }
 
-MilApp *MilApp::Existing() { return g_instance.load(std::memory_order_acquire); }
+MilApp *MilApp::Existing() {
+    return instance_.load(std::memory_order_acquire);
+}
 
 void MilApp::DestroyInstance() {
     // Every camera's threads end while the whole registry still stands: a completion or log
     // callback that calls back into the driver looks cameras up among all of them.
-    if (MilApp *app = g_instance.load(std::memory_order_acquire))
-        for (MilDigitizer *camera : app->GetAllDigitizers()) camera->StopThreads();
-    MilApp *app = g_instance.exchange(nullptr, std::memory_order_acq_rel);
+    if (MilApp *app = instance_.load(std::memory_order_acquire))
+        for (MilDigitizer *camera : app->GetAllDigitizers())
+            camera->StopThreads();
+    MilApp *app = instance_.exchange(nullptr, std::memory_order_acq_rel);
     delete app;
 }
 
@@ -182,13 +184,15 @@ bool MilApp::Init() {
 std::vector<MilDigitizer *> MilApp::GetAllDigitizers() const {
     std::vector<MilDigitizer *> all;
     for (const auto &system : systems_)
-        for (const auto &digitizer : system->Digitizers()) all.push_back(digitizer.get());
+        for (const auto &digitizer : system->Digitizers())
+            all.push_back(digitizer.get());
     return all;
 }
 
 int MilApp::GetCameraCount() const {
     int count = 0;
-    for (const auto &system : systems_) count += static_cast<int>(system->Digitizers().size());
+    for (const auto &system : systems_)
+        count += static_cast<int>(system->Digitizers().size());
     return count;
 }
 

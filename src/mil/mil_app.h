@@ -47,8 +47,12 @@ public:
     static constexpr int kSupportedSystemTypeCount = 19;
     static const char *const kSupportedSystemTypes[kSupportedSystemTypeCount];
 
-    // The process-wide registry, created empty on first use.
-    static MilApp &GetInstance();
+    // The process-wide registry, created empty on first use. Inline: the row export asks for it on
+    // every row.
+    static MilApp &GetInstance() {
+        MilApp *app = instance_.load(std::memory_order_acquire);
+        return app != nullptr ? *app : CreateInstance();
+    }
     // The registry when one exists, else null; creates nothing.
     static MilApp *Existing();
     static void DestroyInstance();
@@ -80,6 +84,9 @@ public:
 
 private:
     MilApp();
+    static MilApp &CreateInstance();
+
+    static inline std::atomic<MilApp *> instance_{nullptr};
 
     std::unique_ptr<char *[]> cameraNames_;
     std::vector<std::unique_ptr<MilSystem>> systems_;

@@ -1,0 +1,36 @@
+// read_domain_posix.cpp - the process-wide barrier on Linux: membarrier's expedited private command.
+// Elsewhere, or when the kernel refuses it, readers fence themselves.
+#include "os/read_domain.h"
+
+#if defined(__linux__)
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace kestcam::os {
+
+#if defined(__linux__) && defined(__NR_membarrier)
+
+bool RegisterProcessBarrier() {
+    const long commands = syscall(__NR_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
+    if (commands < 0 || (commands & MEMBARRIER_CMD_PRIVATE_EXPEDITED) == 0) return false;
+    return syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+}
+
+void ProcessBarrier() {
+    // Registered, so it cannot fail. A full barrier on the calling thread as well.
+    syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+}
+
+#else
+
+bool RegisterProcessBarrier() {
+    return false;
+}
+
+void ProcessBarrier() {}
+
+#endif
+
+} // namespace kestcam::os
