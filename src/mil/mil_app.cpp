@@ -114,6 +114,7 @@ void MilApp::DestroyInstance() {
 void MilApp::DestroySolios() {
     KC_LOG(2, "MilApp::DestroySolios\n");
     cameraNames_.reset();
+    cameras_.clear();
     systems_.clear();
     if (appId_ != 0) Mil().MappFree(appId_);
     appId_ = 0;
@@ -178,15 +179,14 @@ bool MilApp::Init() {
         KC_LOG(1, "MilApp::Init: ERROR: no boards could be initialized");
         return false;
     }
+    for (const auto &system : systems_)
+        for (const auto &digitizer : system->Digitizers())
+            cameras_.push_back(digitizer.get());
     return true;
 }
 
 std::vector<MilDigitizer *> MilApp::GetAllDigitizers() const {
-    std::vector<MilDigitizer *> all;
-    for (const auto &system : systems_)
-        for (const auto &digitizer : system->Digitizers())
-            all.push_back(digitizer.get());
-    return all;
+    return cameras_;
 }
 
 int MilApp::GetCameraCount() const {
@@ -229,10 +229,9 @@ MilDigitizer &MilApp::GetByName(const char *name) const {
 
 MilDigitizer &MilApp::GetByPort(int port) const {
     KC_LOG(4, "MilApp::GetByPort:  %d\n", port);
-    // Walks the registry in place: the host calls this once per row.
-    for (const auto &system : systems_)
-        for (const auto &digitizer : system->Digitizers())
-            if (digitizer->Port() == port) return *digitizer;
+    // The host calls this once per row.
+    for (MilDigitizer *camera : cameras_)
+        if (camera->Port() == port) return *camera;
     KC_LOG(1, "MilApp::GetByPort: ERROR: could not find camera on port %d\n", port);
     throw LookupError();
 }

@@ -90,6 +90,9 @@ private:
 
     std::unique_ptr<char *[]> cameraNames_;
     std::vector<std::unique_ptr<MilSystem>> systems_;
+    // Every board's cameras in one array, for the look-up by port on every row call; made once Init
+    // has found them all, emptied before they are freed.
+    std::vector<MilDigitizer *> cameras_;
     MilId appId_ = 0;
     std::atomic<bool> grabFallback_{false};
     bool initialized_ = false;

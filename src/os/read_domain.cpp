@@ -1,5 +1,4 @@
-// read_domain.cpp - slots of the read domains, their hand-back when a thread ends, and the writers'
-// wait for the readers.
+// read_domain.cpp - slots of the read domains and the writers' wait for the readers.
 #include "os/read_domain.h"
 
 #include <exception>
@@ -14,26 +13,13 @@ namespace {
 std::mutex g_createMutex;
 int g_domains = 0;
 
-// Hands this thread's slots back when the thread ends. Made on a thread's first read only; every
-// later read finds its slot through the plain pointers of detail::t_readSlots.
-struct SlotLeases {
-    ReadDomain::Slot *held[ReadDomain::kMaxDomains] = {};
-    ~SlotLeases() {
-        for (int i = 0; i < ReadDomain::kMaxDomains; ++i) {
-            if (held[i] == nullptr) continue;
-            detail::t_readSlots[i] = nullptr;
-            held[i]->owned.store(false, std::memory_order_release);
-        }
-    }
-};
-thread_local SlotLeases t_leases;
-
 } // namespace
 
 ReadDomain::ReadDomain(int index) : index_(index) {
     // Decided once for the process, before any reader of this domain runs.
     static const bool processBarrier = RegisterProcessBarrier();
     readersFence_ = !processBarrier;
+    InitThreadSlots();
 }
 
 ReadDomain &ReadDomain::Create() {
@@ -56,8 +42,7 @@ ReadDomain::Slot *ReadDomain::AcquireSlot() {
             slot->next = head;
         } while (!slots_.compare_exchange_weak(head, slot, std::memory_order_release, std::memory_order_relaxed));
     }
-    t_leases.held[index_] = slot;
-    detail::t_readSlots[index_] = slot;
+    BindThreadSlot(slot);
     return slot;
 }
 
@@ -67,6 +52,12 @@ void *ReadDomain::Reader::GrowScratch(size_t bytes) {
     slot_->scratch = std::move(grown);
     slot_->scratchSize = bytes;
     return slot_->scratch.get();
+}
+
+size_t ReadDomain::SlotCount() const {
+    size_t count = 0;
+    for (Slot *s = slots_.load(std::memory_order_acquire); s != nullptr; s = s->next) ++count;
+    return count;
 }
 
 void ReadDomain::Synchronize() {

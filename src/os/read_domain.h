@@ -71,6 +71,10 @@ public:
     // Must not be called from inside this domain.
     void Synchronize();
 
+    // Slots made so far: as many as threads have read at one time, since an ending thread hands its
+    // slot back for the next new reader.
+    size_t SlotCount() const;
+
     // Loads of what writers replace: sequentially consistent, which costs nothing on x86 and is
     // what the fallback without a process barrier needs.
     template <typename T> static T *Load(const std::atomic<T *> &published) {
@@ -81,12 +85,25 @@ private:
     explicit ReadDomain(int index);
     Slot *ThreadSlot();
     Slot *AcquireSlot();
+    // The platform's half: where a thread finds its slot again, and how the slot is handed back
+    // when the thread ends.
+    void InitThreadSlots();
+    void BindThreadSlot(Slot *slot);
 
     const int index_;
     bool readersFence_ = false;
     std::atomic<Slot *> slots_{nullptr};
+#if defined(_WIN32)
+    // A fiber-local index whose callback hands the slot back. MinGW's thread_local objects with
+    // destructors run their destructors from inside the pthread emulation's key clean-up, where
+    // touching other thread-local data can leave an ending thread waiting for good.
+    unsigned long flsIndex_ = ~0ul;
+#endif
 };
 
+#if defined(_WIN32)
+// Out of line: the lookup is the fiber-local value of the domain's index.
+#else
 namespace detail {
 // This thread's slot in each domain; null until its first read.
 KC_TLS_INITIAL_EXEC inline thread_local ReadDomain::Slot *t_readSlots[ReadDomain::kMaxDomains] = {};
@@ -96,5 +113,6 @@ inline ReadDomain::Slot *ReadDomain::ThreadSlot() {
     Slot *slot = detail::t_readSlots[index_];
     return slot != nullptr ? slot : AcquireSlot();
 }
+#endif
 
 } // namespace kestcam::os
