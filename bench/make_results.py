@@ -60,7 +60,7 @@ def main():
     # A run of part of the benchmarks (BENCH_SET) shows the sections it measured.
     full_frame = ["BM_Readout_Mono8", "BM_Readout_16bitShift", "BM_Readout_16bitTable", "BM_Readout_8bitTable",
                   "BM_Readout_ColourBgr", "BM_Memcpy_Mono8", "BM_Memcpy_Colour", "BM_OpenCV_ConvertTo16to8",
-                  "BM_OpenCV_Lut8", "BM_GrabLoop_Mono8"]
+                  "BM_OpenCV_ConvertTo16to8_OneThread", "BM_OpenCV_Lut8", "BM_GrabLoop_Mono8"]
     if any(name in r for name in full_frame):
         out.append("## Full-frame throughput (8160 x 1000)\n")
         out.append("| benchmark | time per frame | GB/s delivered |")
@@ -113,6 +113,9 @@ def main():
         v = width_ratio(prefix, 512)
         if v is not None:
             side.append(f"width 512 ({what}): {v:.3f} of memcpy")
+    v = ratio("BM_Readout_16bitShift", "BM_OpenCV_ConvertTo16to8_OneThread")
+    if v is not None:
+        side.append(f"16->8 shift readout vs OpenCV convertTo held to one thread: {v:.3f}")
     out.append("## Goals\n")
     out.append("| figure | measured | goal | met | first round |")
     out.append("|---|---|---|---|---|")

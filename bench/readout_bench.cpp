@@ -112,6 +112,13 @@ void BM_OpenCV_ConvertTo16to8(benchmark::State &state) {
     }
     SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
 }
+// The same on one thread, as the driver reads rows on the host's one thread.
+void BM_OpenCV_ConvertTo16to8_OneThread(benchmark::State &state) {
+    const int threads = cv::getNumThreads();
+    cv::setNumThreads(1);
+    BM_OpenCV_ConvertTo16to8(state);
+    cv::setNumThreads(threads);
+}
 void BM_OpenCV_Lut8(benchmark::State &state) {
     cv::Mat src(kHeight, kWidth, CV_8UC1), lut(1, 256, CV_8UC1), dst;
     for (int y = 0; y < kHeight; ++y)
@@ -126,6 +133,7 @@ void BM_OpenCV_Lut8(benchmark::State &state) {
     SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
 }
 BENCHMARK(BM_OpenCV_ConvertTo16to8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OpenCV_ConvertTo16to8_OneThread)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OpenCV_Lut8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // What bounds the 16-bit readout, outside the driver: the copy of 2 bytes per pixel that MbufGet2d

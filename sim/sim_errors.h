@@ -2,12 +2,20 @@
 #pragma once
 
 #include "mil/mil_api.h"
+#include "os/tls_model.h"
 
 namespace kestcam::sim {
 
+namespace detail {
+// Trivially destructible, like all of the error state; cleared by every call, so reached inline.
+KC_TLS_INITIAL_EXEC inline thread_local bool t_errorPending = false;
+} // namespace detail
+
 // Every library call except MappGetError starts by clearing the caller's error and may then
 // set one; MappGetError reads it without changing it.
-void ClearError();
+inline void ClearError() {
+    detail::t_errorPending = false;
+}
 // Sets the calling thread's error to the formatted text (cut at kMaxErrorText - 1 characters).
 void SetError(const char *format, ...)
 #if defined(__GNUC__)

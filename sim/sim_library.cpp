@@ -679,7 +679,14 @@ void SimLibrary::Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, M
         // 16-bit samples leave in the machine's order, which is little-endian on every target.
         const void *src = buf.bits == 8 ? static_cast<const void *>(buf.pixels8.data() + offset)
                                         : static_cast<const void *>(buf.pixels16.data() + offset);
-        std::memcpy(out + static_cast<size_t>(row) * rowBytes, src, rowBytes);
+        uint8_t *to = out + static_cast<size_t>(row) * rowBytes;
+        // A span of a few bytes is copied in place: a call of the C library would cost more.
+        if (rowBytes <= 8) {
+            for (size_t i = 0; i < rowBytes; ++i)
+                to[i] = static_cast<const uint8_t *>(src)[i];
+        } else {
+            std::memcpy(to, src, rowBytes);
+        }
     }
 }
 

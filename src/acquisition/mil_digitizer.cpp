@@ -48,13 +48,6 @@ bool IsMonochrome(int colorMode) {
     return colorMode == 0 || colorMode == 1024;
 }
 
-// The row readers of every camera. Writers wait only for readers that are inside, for the time of
-// one row.
-os::ReadDomain &RowReaders() {
-    static os::ReadDomain &domain = os::ReadDomain::Create();
-    return domain;
-}
-
 } // namespace
 
 MilDigitizer::MilDigitizer(MilApp *app, MilSystem *system)
@@ -403,7 +396,11 @@ bool MilDigitizer::Grab() {
     return true;
 }
 
-bool MilDigitizer::GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) {
+void MilDigitizer::LogLastRow() const {
+    KC_LOG(3, "MilDigitizer::GetRow: the last row being fetched, port==%d\n", Port());
+}
+
+bool MilDigitizer::GetRowChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) {
     if (dst == nullptr) {
         KC_LOG(1, "MilDigitizer::GetRow: ERROR: target buffer not supplied\n");
         return false;
@@ -433,7 +430,7 @@ bool MilDigitizer::GetRow(unsigned char *dst, int row, unsigned firstPix, unsign
         result = plan->Read(dst, row, firstPix, lastPix, buffers_.RowBuffer());
         rowCount = plan->RowCount();
     }
-    if (row == rowCount - 1) KC_LOG(3, "MilDigitizer::GetRow: the last row being fetched, port==%d\n", Port());
+    if (row == rowCount - 1) LogLastRow();
     return result;
 }
 

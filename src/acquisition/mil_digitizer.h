@@ -14,6 +14,7 @@
 #include "acquisition/row_plan.h"
 #include "kestcam/kestcam.h"
 #include "mil/mil_api.h"
+#include "os/read_domain.h"
 #include "serial/basler_camera.h"
 #include "settings/camera_settings.h"
 #include "share/camera_share.h"
@@ -56,7 +57,24 @@ public:
     // sample (three, blue-green-red, per pixel for a colour camera). Takes no lock unless the ring is
     // being re-allocated at that moment. Callers run it inside a Logger::DeferScope: a host callback
     // that changed this camera from inside the read would wait for the read to end.
-    bool GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix);
+    // Inline for the common case (see RowPlan::ReadPlain): the host calls it once per row.
+    bool GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) {
+        if (dst != nullptr) {
+            bool done = false;
+            long long rowCount = 0;
+            {
+                os::ReadDomain::Reader reader(RowReaders());
+                const RowPlan *plan = os::ReadDomain::Load(rowPlan_);
+                done = plan->stable && plan->ReadPlain(dst, row, firstPix, lastPix);
+                rowCount = plan->RowCount();
+            }
+            if (done) {
+                if (row == rowCount - 1) LogLastRow();
+                return true;
+            }
+        }
+        return GetRowChecked(dst, row, firstPix, lastPix);
+    }
     void SetCompleteCB(CompleteCallback callback);
     // Takes effect at the next request; a running sequence is finished first.
     void SetContinuousGrab(bool on);
@@ -132,6 +150,15 @@ private:
     // returns once no reader can still be using the old one, so what only the old plan referred to
     // may be freed then. stable false sends readers to the row lock until the next plan.
     void PublishRowPlan(bool stable) noexcept;
+    // The row readers of every camera. Writers wait only for readers that are inside, for the time
+    // of one row.
+    static os::ReadDomain &RowReaders() {
+        static os::ReadDomain &domain = os::ReadDomain::Create();
+        return domain;
+    }
+    // Every other case of GetRow, each refusal logged.
+    bool GetRowChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix);
+    void LogLastRow() const;
 
     // Steps of Open; each logs its own reason.
     bool AllocateDigitizer();

@@ -70,24 +70,28 @@ struct RowPlan {
         line = row - ibuf * static_cast<unsigned>(bufHeight);
     }
 
-    // The camera's checks of row and columns, then the copy out of the ring and the conversion, each
-    // refusal logged with its own line. staging holds StagingBytes(), or is null when none are needed.
-    // Inline for the common case, an 8-bit monochrome row copied as grabbed: the checks and one call
-    // of the imaging library.
-    bool Read(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging) const {
+    // The common case, an 8-bit monochrome row copied as grabbed with nothing to convert: the checks
+    // and one call of the imaging library. False, with nothing done or logged, for any other case.
+    bool ReadPlain(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) const {
         const unsigned imageWidth = width > 0 ? static_cast<unsigned>(width) : 0u;
         if (row < 0 || row >= RowCount() || lastPix <= firstPix || lastPix - firstPix >= imageWidth ||
             lastPix >= imageWidth || !initialized || bufHeight <= 0)
-            return ReadChecked(dst, row, firstPix, lastPix, staging);
+            return false;
         unsigned ibuf = 0;
         unsigned line = 0;
         Locate(static_cast<unsigned>(row), ibuf, line);
         if (ibuf >= static_cast<unsigned>(bufCount) || static_cast<int>(lastPix) >= bufWidth || pixelSize != 8 ||
             sizeBand != 1 || (useLut && lut != nullptr) || shift > 0)
-            return ReadChecked(dst, row, firstPix, lastPix, staging);
+            return false;
         get2d(ids[ibuf], static_cast<MilInt>(firstPix), static_cast<MilInt>(line),
               static_cast<MilInt>(lastPix - firstPix + 1), 1, dst);
         return true;
+    }
+
+    // The camera's checks of row and columns, then the copy out of the ring and the conversion, each
+    // refusal logged with its own line. staging holds StagingBytes(), or is null when none are needed.
+    bool Read(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging) const {
+        return ReadPlain(dst, row, firstPix, lastPix) || ReadChecked(dst, row, firstPix, lastPix, staging);
     }
 
 private:

@@ -27,6 +27,15 @@ bool IsUndefinedName(const char *name) {
     return *name == '\0' && *undefined == '\0';
 }
 
+// MilApp::GetByPort, walked here: the host reads every row through it.
+MilDigitizer &CameraOnPort(int port) {
+    KC_LOG(4, "MilApp::GetByPort:  %d\n", port);
+    const MilApp &app = MilApp::GetInstance();
+    for (MilDigitizer *camera : app.Cameras())
+        if (camera->Port() == port) return *camera;
+    app.NoCameraOnPort(port);
+}
+
 } // namespace
 
 extern "C" {
@@ -107,7 +116,7 @@ KESTCAM_API int KESTCAM_CDECL getCVLGrabRow(int grabberNo, int portNo, unsigned 
     return Guarded(
         0,
         [&] {
-            MilDigitizer &camera = MilApp::GetInstance().GetByPort(portNo);
+            MilDigitizer &camera = CameraOnPort(portNo);
             // The columns travel as unsigned values: a negative one is refused as a huge one.
             if (!camera.GetRow(dst, row, static_cast<unsigned>(firstPix), static_cast<unsigned>(lastPix)))
                 return 0;

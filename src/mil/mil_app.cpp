@@ -232,6 +232,10 @@ MilDigitizer &MilApp::GetByPort(int port) const {
     // The host calls this once per row.
     for (MilDigitizer *camera : cameras_)
         if (camera->Port() == port) return *camera;
+    NoCameraOnPort(port);
+}
+
+void MilApp::NoCameraOnPort(int port) const {
     KC_LOG(1, "MilApp::GetByPort: ERROR: could not find camera on port %d\n", port);
     throw LookupError();
 }

@@ -72,6 +72,10 @@ public:
     bool IsCameraAvailable(const char *name) const;
     MilDigitizer &GetByName(const char *name) const;
     MilDigitizer &GetByPort(int port) const;
+    // Every camera of every board, for a look-up walked inline where it runs on every row.
+    const std::vector<MilDigitizer *> &Cameras() const { return cameras_; }
+    // The failure of a look-up by port: logged, then LookupError.
+    [[noreturn]] void NoCameraOnPort(int port) const;
     bool IsPortInUse(int port) const;
     static bool IsSupportedSystem(const char *descriptor);
 

@@ -2,6 +2,7 @@
 // the portable rules the POSIX build uses held against those same functions.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "driver/logger.h"
@@ -79,6 +80,10 @@ struct PathCase {
     const char *dir;
     const char *file;
 };
+
+void PrintTo(const PathCase &c, std::ostream *os) {
+    *os << c.dir << " | " << c.file;
+}
 
 class PortableRulesMatchShlwapi : public ::testing::TestWithParam<PathCase> {};
 
