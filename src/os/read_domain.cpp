@@ -47,7 +47,8 @@ ReadDomain::Slot *ReadDomain::AcquireSlot() {
 }
 
 void *ReadDomain::Reader::GrowScratch(size_t bytes) {
-    std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[bytes]);
+    std::unique_ptr<unsigned char[], Slot::FreeAligned> grown(static_cast<unsigned char *>(
+        ::operator new[](bytes, std::align_val_t{kScratchAlignment}, std::nothrow)));
     if (!grown) return nullptr;
     slot_->scratch = std::move(grown);
     slot_->scratchSize = bytes;

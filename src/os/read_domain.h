@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "os/tls_model.h"
 
@@ -22,13 +23,18 @@ public:
     // Separate domains (the driver's rows, the simulator's buffers) keep their writers from waiting
     // for each other's readers; a thread holds one slot in each.
     static constexpr int kMaxDomains = 4;
+    static constexpr std::size_t kScratchAlignment = 64;
 
     struct alignas(64) Slot {
         std::atomic<uint32_t> sequence{0}; // odd while the owning thread is inside
         std::atomic<bool> owned{false};
         Slot *next = nullptr; // fixed before the slot is linked in
-        // The owner's scratch memory; kept with the slot when its thread ends.
-        std::unique_ptr<unsigned char[]> scratch;
+        // The owner's scratch memory, aligned to a cache line for the vector kernels that read it;
+        // kept with the slot when its thread ends.
+        struct FreeAligned {
+            void operator()(unsigned char *p) const { ::operator delete[](p, std::align_val_t{kScratchAlignment}); }
+        };
+        std::unique_ptr<unsigned char[], FreeAligned> scratch;
         size_t scratchSize = 0;
     };
 
