@@ -132,7 +132,8 @@ void PackBgr24(const uint8_t *red, const uint8_t *green, const uint8_t *blue, si
 
 // Row reads of every buffer; a grab, free or allocation waits only for the readers inside.
 os::ReadDomain &BufferReaders() {
-    static os::ReadDomain &domain = os::ReadDomain::Create();
+    // Every grab's fill writes: readers fence, so the fill never waits for a process barrier.
+    static os::ReadDomain &domain = os::ReadDomain::Create(true);
     return domain;
 }
 

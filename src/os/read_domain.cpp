@@ -15,17 +15,17 @@ int g_domains = 0;
 
 } // namespace
 
-ReadDomain::ReadDomain(int index) : index_(index) {
+ReadDomain::ReadDomain(int index, bool frequentWriters) : index_(index) {
     // Decided once for the process, before any reader of this domain runs.
     static const bool processBarrier = RegisterProcessBarrier();
-    readersFence_ = !processBarrier;
+    readersFence_ = frequentWriters || !processBarrier;
     InitThreadSlots();
 }
 
-ReadDomain &ReadDomain::Create() {
+ReadDomain &ReadDomain::Create(bool frequentWriters) {
     std::lock_guard<std::mutex> lock(g_createMutex);
     if (g_domains >= kMaxDomains) std::terminate(); // a fixed number of domains, made at start-up
-    return *new ReadDomain(g_domains++);
+    return *new ReadDomain(g_domains++, frequentWriters);
 }
 
 ReadDomain::Slot *ReadDomain::AcquireSlot() {

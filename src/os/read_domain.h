@@ -70,7 +70,9 @@ public:
     };
 
     // Domains live as long as the process: threads may still read when static objects are destroyed.
-    static ReadDomain &Create();
+    // With frequentWriters, readers fence themselves and a writer needs no process barrier: for a
+    // domain written once per frame, where a barrier on every write costs more than the fences.
+    static ReadDomain &Create(bool frequentWriters = false);
 
     // Returns once every reader that was inside when it was called has left. What readers load
     // after a new version was stored (with at least release order) before the call is the new one.
@@ -88,7 +90,7 @@ public:
     }
 
 private:
-    explicit ReadDomain(int index);
+    ReadDomain(int index, bool frequentWriters);
     Slot *ThreadSlot();
     Slot *AcquireSlot();
     // The platform's half: where a thread finds its slot again, and how the slot is handed back
