@@ -182,9 +182,15 @@ CCameraShare::State CCameraShare::ServeClient() {
                 readBuffer_ = EncodeShareHeader(ShareHeader{});
                 readReady = pipe_.Read(readBuffer_.data(), kShareMessageSize);
             }
+            // While the client has not taken the last notice a frame could not be announced: the
+            // thread waits for the notice to go out instead of for frames, and the frame event stays
+            // set, so grabs meanwhile cost acquisition nothing (setting a set event does no work).
+            // Once the notice is out, the newest frame is served.
+            const bool noticeHeld = pipe_.IsWritePending();
             // The client's messages before the frames: grabs in quick succession must not keep a
             // request waiting.
-            const share::Waitable items[] = {stopEvent_.AsWaitable(), readReady, frameEvent_.AsWaitable()};
+            const share::Waitable items[] = {stopEvent_.AsWaitable(), readReady,
+                                             noticeHeld ? pipe_.WriteWaitable() : frameEvent_.AsWaitable()};
             switch (share::WaitForAny(items, 3, share::kWaitForever)) {
             case 0:
                 return State::Ended;
@@ -194,6 +200,7 @@ CCameraShare::State CCameraShare::ServeClient() {
                 break;
             }
             case 2:
+                if (noticeHeld) break; // the next pass sends it
                 frameEvent_.Reset();
                 SendFrame();
                 break;

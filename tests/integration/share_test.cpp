@@ -255,6 +255,21 @@ TEST_F(ShareTest, GrabsThatCompleteWhileAFrameIsCopiedAreSkippedAndAcquisitionDo
     EXPECT_EQ(client.SkippedNotices(), 0);
 }
 
+TEST_F(ShareTest, AClientThatStopsTakingNoticesIsSentTheNewestFrameOnceItTakesThemAgain) {
+    ASSERT_NO_FATAL_FAILURE(OpenShared(1, 1));
+    ShareClient client;
+    ASSERT_TRUE(Connect(client));
+    // More grabs than the pipe holds notices, so that one notice is left waiting for the client.
+    for (int n = 0; n < 2000; ++n)
+        ASSERT_TRUE(GrabAndWait(0));
+    const std::vector<uint8_t> latest = HostImage();
+    // Without another grab: the queued notices, then the one left waiting, then the newest frame's.
+    std::vector<uint8_t> frame;
+    for (int taken = 0; taken < 4 && frame != latest; ++taken)
+        frame = NextFrame(client);
+    EXPECT_EQ(frame, latest);
+}
+
 TEST_F(ShareTest, CloseEndsPromptlyWhileAClientHoldsTheSegmentAndReadsNothing) {
     ASSERT_NO_FATAL_FAILURE(OpenShared(1, 1));
     ShareClient client;
