@@ -2,9 +2,13 @@
 // OpenCV on the same frames; the per-call cost of a short span; the grab loop; width and stack scaling.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -187,6 +191,63 @@ void BM_Limit_Shift16FromFrame(benchmark::State &state) {
 BENCHMARK(BM_Limit_Copy16Rows)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Limit_Copy16ThenShift)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Limit_Shift16FromFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A hand-off to a sleeping thread, from the notify to the moment the thread runs: the grab loop has
+// two a frame (the request to the grab thread, the completion back to the host) and the sharing path
+// two more. Both sides pause 500 us before each, the waker either asleep too or busy (as a thread
+// that has just filled or read a frame is); on a virtual machine the two differ widely.
+void WakeSleepingThread(benchmark::State &state, bool wakerBusy) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::condition_variable changed;
+    long posted = 0;
+    long seen = 0;
+    bool stop = false;
+    Clock::time_point sentAt;
+    Clock::time_point wokeAt;
+    std::thread waiter([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stop || posted > seen; });
+            if (stop) return;
+            wokeAt = Clock::now();
+            seen = posted;
+            changed.notify_all();
+        }
+    });
+    const auto pause = std::chrono::microseconds(500);
+    for (auto _ : state) {
+        if (wakerBusy) {
+            for (const auto start = Clock::now(); Clock::now() - start < pause;) {
+            }
+        } else {
+            std::this_thread::sleep_for(pause);
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            sentAt = Clock::now();
+            ++posted;
+        }
+        changed.notify_all();
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return seen == posted; });
+        state.SetIterationTime(std::chrono::duration<double>(wokeAt - sentAt).count());
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    waiter.join();
+}
+void BM_Limit_WakeFromIdleThread(benchmark::State &state) {
+    WakeSleepingThread(state, false);
+}
+void BM_Limit_WakeFromBusyThread(benchmark::State &state) {
+    WakeSleepingThread(state, true);
+}
+BENCHMARK(BM_Limit_WakeFromIdleThread)->Unit(benchmark::kMicrosecond)->UseManualTime();
+BENCHMARK(BM_Limit_WakeFromBusyThread)->Unit(benchmark::kMicrosecond)->UseManualTime();
 
 // Per-call cost: a 2-pixel span against a full 8160-pixel row, both 8-bit; through the shipped
 // driver and the simulator, and through the benchmark driver, whose MbufGet2d is a plain copy.
