@@ -10,6 +10,7 @@
 #include <iterator>
 #include <new>
 
+#include "acquisition/row_conversion.h"
 #include "os/read_domain.h"
 #include "sim/sim_errors.h"
 #include "sim/sim_ramp.h"
@@ -681,12 +682,12 @@ void SimLibrary::Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, M
         const void *src = buf.bits == 8 ? static_cast<const void *>(buf.pixels8.data() + offset)
                                         : static_cast<const void *>(buf.pixels16.data() + offset);
         uint8_t *to = out + static_cast<size_t>(row) * rowBytes;
-        // A span of a few bytes is copied in place: a call of the C library would cost more.
+        // A span of a few bytes is copied in place: a call would cost more than the bytes.
         if (rowBytes <= 8) {
             for (size_t i = 0; i < rowBytes; ++i)
                 to[i] = static_cast<const uint8_t *>(src)[i];
         } else {
-            std::memcpy(to, src, rowBytes);
+            CopyRow(to, static_cast<const uint8_t *>(src), rowBytes);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "acquisition/row_conversion.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "acquisition/wide_vectors.h"
 
@@ -61,7 +62,12 @@ void Table8Portable(uint8_t *KC_RESTRICT row, size_t count, const uint8_t *KC_RE
         row[i] = table[row[i]];
 }
 
-constexpr RowKernels kPortable = {"portable", Shift8Portable, Shift16Portable, LowByte16Portable, Table8Portable};
+void CopyPortable(uint8_t *KC_RESTRICT dst, const uint8_t *KC_RESTRICT src, size_t bytes) {
+    std::memcpy(dst, src, bytes);
+}
+
+constexpr RowKernels kPortable = {"portable",     Shift8Portable, Shift16Portable, LowByte16Portable,
+                                  Table8Portable, CopyPortable};
 
 #if defined(KC_ROW_X86)
 
@@ -117,7 +123,7 @@ __attribute__((target("sse2"))) void LowByte16Sse2(const uint16_t *src, uint8_t 
     LowByte16Portable(src + i, dst + i, count - i);
 }
 
-constexpr RowKernels kSse2 = {"sse2", Shift8Sse2, Shift16Sse2, LowByte16Sse2, Table8Portable};
+constexpr RowKernels kSse2 = {"sse2", Shift8Sse2, Shift16Sse2, LowByte16Sse2, Table8Portable, CopyPortable};
 
 // ---------------------------------------------------------------------------------------------
 // AVX2: 32 samples per step. The 256-bit pack works within 128-bit halves, so its result leaves
@@ -169,7 +175,33 @@ __attribute__((target("avx2"))) void LowByte16Avx2(const uint16_t *src, uint8_t 
     LowByte16Sse2(src + i, dst + i, count - i);
 }
 
-constexpr RowKernels kAvx2 = {"avx2", Shift8Avx2, Shift16Avx2, LowByte16Avx2, Table8Portable};
+// Four vectors a step, and the row's last four vectors once more for the tail: stores that overlap
+// bytes already written cost less than a loop over the rest.
+__attribute__((target("avx2"))) inline void CopyStepAvx2(uint8_t *dst, const uint8_t *src) {
+    const __m256i *from = reinterpret_cast<const __m256i *>(src);
+    __m256i *to = reinterpret_cast<__m256i *>(dst);
+    const __m256i a = _mm256_loadu_si256(from), b = _mm256_loadu_si256(from + 1);
+    const __m256i c = _mm256_loadu_si256(from + 2), d = _mm256_loadu_si256(from + 3);
+    _mm256_storeu_si256(to, a);
+    _mm256_storeu_si256(to + 1, b);
+    _mm256_storeu_si256(to + 2, c);
+    _mm256_storeu_si256(to + 3, d);
+}
+
+__attribute__((target("avx2"))) void CopyAvx2(uint8_t *KC_RESTRICT dst, const uint8_t *KC_RESTRICT src,
+                                              size_t bytes) {
+    constexpr size_t kStep = 4 * sizeof(__m256i);
+    if (bytes < kStep) {
+        std::memcpy(dst, src, bytes);
+        return;
+    }
+    for (size_t i = 0; i + kStep <= bytes; i += kStep)
+        CopyStepAvx2(dst + i, src + i);
+    if (bytes % kStep != 0) CopyStepAvx2(dst + bytes - kStep, src + bytes - kStep);
+    _mm256_zeroupper();
+}
+
+constexpr RowKernels kAvx2 = {"avx2", Shift8Avx2, Shift16Avx2, LowByte16Avx2, Table8Portable, CopyAvx2};
 
 // ---------------------------------------------------------------------------------------------
 // AVX-512: 64 samples per step. The pack works within 128-bit quarters, as in the AVX2 form, and
@@ -242,7 +274,30 @@ KC_AVX512 void Table8Avx512(uint8_t *row, size_t count, const uint8_t *table) {
     }
 }
 
-constexpr RowKernels kAvx512 = {"avx512vbmi", Shift8Avx512, Shift16Avx512, LowByte16Avx512, Table8Avx512};
+// As the AVX2 form, with vectors twice as wide; shorter rows go to it.
+KC_AVX512 inline void CopyStepAvx512(uint8_t *dst, const uint8_t *src) {
+    const __m512i a = _mm512_loadu_si512(src), b = _mm512_loadu_si512(src + 64);
+    const __m512i c = _mm512_loadu_si512(src + 128), d = _mm512_loadu_si512(src + 192);
+    _mm512_storeu_si512(dst, a);
+    _mm512_storeu_si512(dst + 64, b);
+    _mm512_storeu_si512(dst + 128, c);
+    _mm512_storeu_si512(dst + 192, d);
+}
+
+KC_AVX512 void CopyAvx512(uint8_t *KC_RESTRICT dst, const uint8_t *KC_RESTRICT src, size_t bytes) {
+    constexpr size_t kStep = 4 * sizeof(__m512i);
+    if (bytes < kStep) {
+        CopyAvx2(dst, src, bytes);
+        return;
+    }
+    for (size_t i = 0; i + kStep <= bytes; i += kStep)
+        CopyStepAvx512(dst + i, src + i);
+    if (bytes % kStep != 0) CopyStepAvx512(dst + bytes - kStep, src + bytes - kStep);
+    _mm256_zeroupper();
+}
+
+constexpr RowKernels kAvx512 = {"avx512vbmi",    Shift8Avx512, Shift16Avx512, LowByte16Avx512,
+                                Table8Avx512,    CopyAvx512};
 
 #undef KC_AVX512
 
@@ -299,6 +354,10 @@ void LowByteRow16(const uint16_t *src, uint8_t *dst, size_t count) {
 
 void TableRow8(uint8_t *row, size_t count, const uint8_t *table) {
     Kernels().table8(row, count, table);
+}
+
+void CopyRow(uint8_t *dst, const uint8_t *src, size_t bytes) {
+    Kernels().copy(dst, src, bytes);
 }
 
 void LutRow8(uint8_t *row, size_t count, const uint16_t *lut) {

@@ -19,6 +19,10 @@ void ShiftRow16(const uint16_t *src, uint8_t *dst, size_t count, int shift);    
 void LowByteRow16(const uint16_t *src, uint8_t *dst, size_t count);                  // no clamping
 void LutRow8(uint8_t *row, size_t count, const uint16_t *lut);                       // in place, low byte
 void LutRow16(const uint16_t *src, uint8_t *dst, size_t count, const uint16_t *lut); // low byte
+// A row of bytes copied as it stands (the simulated imaging library's copy of a row). On the
+// processors measured, the vector forms beat the C library's copy for rows of a few kilobytes,
+// which it makes with a string instruction.
+void CopyRow(uint8_t *dst, const uint8_t *src, size_t bytes);
 // In place through a 256-entry byte table: the form an 8-bit row takes once the low bytes of a 16-bit
 // table's first 256 entries are gathered.
 void TableRow8(uint8_t *row, size_t count, const uint8_t *table);
@@ -31,6 +35,7 @@ struct RowKernels {
     void (*shift16)(const uint16_t *src, uint8_t *dst, size_t count, unsigned shift);
     void (*lowByte16)(const uint16_t *src, uint8_t *dst, size_t count);
     void (*table8)(uint8_t *row, size_t count, const uint8_t *table);
+    void (*copy)(uint8_t *dst, const uint8_t *src, size_t bytes); // source and destination apart
 };
 
 // Every kernel set this processor can run, the portable one first and the one in use last; tests

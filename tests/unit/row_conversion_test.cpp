@@ -1,6 +1,7 @@
-// The 16-bit to 8-bit row conversions against a one-sample-at-a-time statement of each rule, over
-// every 16-bit value, every shift, and spans whose lengths and starts leave vector tails; the same for
-// every kernel set (portable and vector) this processor can run, not only the one in use.
+// The 16-bit to 8-bit row conversions, and the plain row copy, against a one-sample-at-a-time
+// statement of each rule, over every 16-bit value, every shift, and spans whose lengths and starts
+// leave vector tails; the same for every kernel set (portable and vector) this processor can run,
+// not only the one in use.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -139,6 +140,7 @@ TEST(RowKernels, ThePortableSetComesFirstAndEverySetIsComplete) {
         EXPECT_NE(k.shift16, nullptr) << k.name;
         EXPECT_NE(k.lowByte16, nullptr) << k.name;
         EXPECT_NE(k.table8, nullptr) << k.name;
+        EXPECT_NE(k.copy, nullptr) << k.name;
     }
 }
 
@@ -238,6 +240,14 @@ TEST(RowKernels, EveryLengthAndStartIsConvertedExactlyAndNothingBeyond) {
                     for (size_t i = 0; i < count; ++i)
                         ASSERT_EQ(buf[start + i], table[src8[i]]) << where;
                     ASSERT_TRUE(GuardIntact(buf, start + count)) << where << " table8";
+                }
+                {
+                    std::vector<uint8_t> out(count + 70, kGuard);
+                    k.copy(out.data(), src8.data() + start, count);
+                    ASSERT_TRUE(std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(count),
+                                           src8.begin() + static_cast<std::ptrdiff_t>(start)))
+                        << where << " copy";
+                    ASSERT_TRUE(GuardIntact(out, count)) << where << " copy";
                 }
             }
 }
