@@ -159,8 +159,10 @@ def main():
                 out.append(f"| {what} | {name} | {ns(r[name]):.1f} ns |")
         out.append("")
 
-    limits = [("BM_Limit_Copy16Rows", "copy of the 16-bit rows into one staging row (what MbufGet2d does)"),
-              ("BM_Limit_Copy16ThenShift", "that copy, then the driver's shift kernel: the readout without per-call costs"),
+    limits = [("BM_Limit_Copy16Rows", "copy of the 16-bit rows into one staging row (what the simulator's MbufGet2d does)"),
+              ("BM_Limit_Copy16Rows_Memcpy", "the same copy made by the C library's memcpy"),
+              ("BM_Limit_Copy16ThenShift", "the simulator's copy, then the driver's shift kernel: the readout without per-call costs"),
+              ("BM_Limit_Copy16ThenShift_Memcpy", "memcpy, then the driver's shift kernel"),
               ("BM_Limit_Shift16FromFrame", "the shift kernel reading the frame directly (no staging copy)")]
     if any(name in r for name, _ in limits):
         out.append("## What bounds the 16-bit readout (8160 x 1000, outside the driver)\n")

@@ -141,40 +141,48 @@ BENCHMARK(BM_OpenCV_ConvertTo16to8_OneThread)->Unit(benchmark::kMillisecond)->Us
 BENCHMARK(BM_OpenCV_Lut8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // What bounds the 16-bit readout, outside the driver: the copy of 2 bytes per pixel that MbufGet2d
-// makes into a staging row, that copy followed by the driver's own shift kernel (the readout without
-// any per-call cost), and the shift read straight from the frame (a fused read the imaging library's
-// call does not offer). Bytes counted as delivered: one per pixel, as in the readouts.
+// makes into a staging row (the simulator's row copy, and the C library's memcpy beside it), that copy
+// followed by the driver's own shift kernel (the readout without any per-call cost), and the shift
+// read straight from the frame (a fused read the imaging library's call does not offer). Bytes
+// counted as delivered: one per pixel, as in the readouts.
 std::vector<uint16_t> Frame16() {
     std::vector<uint16_t> frame(static_cast<size_t>(kWidth) * kHeight);
     for (size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<uint16_t>((i % kWidth + 3 * (i / kWidth)) & 0xFFF);
     return frame;
 }
-void BM_Limit_Copy16Rows(benchmark::State &state) {
-    const std::vector<uint16_t> frame = Frame16();
-    std::vector<uint16_t> staging(kWidth);
-    for (auto _ : state) {
-        for (int r = 0; r < kHeight; ++r) {
-            std::memcpy(staging.data(), frame.data() + static_cast<size_t>(kWidth) * r, kWidth * sizeof(uint16_t));
-            benchmark::ClobberMemory();
-        }
-        benchmark::DoNotOptimize(staging.data());
-    }
-    SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
+void CopyRow16(uint16_t *dst, const uint16_t *src, bool libraryMemcpy) {
+    if (libraryMemcpy)
+        std::memcpy(dst, src, kWidth * sizeof(uint16_t));
+    else
+        CopyRow(reinterpret_cast<uint8_t *>(dst), reinterpret_cast<const uint8_t *>(src), kWidth * sizeof(uint16_t));
 }
-void BM_Limit_Copy16ThenShift(benchmark::State &state) {
+void Copy16Rows(benchmark::State &state, bool libraryMemcpy, bool thenShift) {
     const std::vector<uint16_t> frame = Frame16();
     std::vector<uint16_t> staging(kWidth);
     std::vector<uint8_t> row(kWidth);
     for (auto _ : state) {
         for (int r = 0; r < kHeight; ++r) {
-            std::memcpy(staging.data(), frame.data() + static_cast<size_t>(kWidth) * r, kWidth * sizeof(uint16_t));
-            ShiftRow16(staging.data(), row.data(), kWidth, 4);
+            CopyRow16(staging.data(), frame.data() + static_cast<size_t>(kWidth) * r, libraryMemcpy);
+            if (thenShift) ShiftRow16(staging.data(), row.data(), kWidth, 4);
             benchmark::ClobberMemory();
         }
+        benchmark::DoNotOptimize(staging.data());
         benchmark::DoNotOptimize(row.data());
     }
     SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
+}
+void BM_Limit_Copy16Rows(benchmark::State &state) {
+    Copy16Rows(state, false, false);
+}
+void BM_Limit_Copy16Rows_Memcpy(benchmark::State &state) {
+    Copy16Rows(state, true, false);
+}
+void BM_Limit_Copy16ThenShift(benchmark::State &state) {
+    Copy16Rows(state, false, true);
+}
+void BM_Limit_Copy16ThenShift_Memcpy(benchmark::State &state) {
+    Copy16Rows(state, true, true);
 }
 void BM_Limit_Shift16FromFrame(benchmark::State &state) {
     const std::vector<uint16_t> frame = Frame16();
@@ -189,7 +197,9 @@ void BM_Limit_Shift16FromFrame(benchmark::State &state) {
     SetBytes(state, static_cast<size_t>(kWidth) * kHeight);
 }
 BENCHMARK(BM_Limit_Copy16Rows)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Limit_Copy16Rows_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Limit_Copy16ThenShift)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Limit_Copy16ThenShift_Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Limit_Shift16FromFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A hand-off to a sleeping thread, from the notify to the moment the thread runs: the grab loop has
