@@ -155,7 +155,8 @@ void CopyRow16(uint16_t *dst, const uint16_t *src, bool libraryMemcpy) {
     if (libraryMemcpy)
         std::memcpy(dst, src, kWidth * sizeof(uint16_t));
     else
-        CopyRow(reinterpret_cast<uint8_t *>(dst), reinterpret_cast<const uint8_t *>(src), kWidth * sizeof(uint16_t));
+        CopyRow(reinterpret_cast<uint8_t *>(dst), reinterpret_cast<const uint8_t *>(src),
+                kWidth * sizeof(uint16_t));
 }
 void Copy16Rows(benchmark::State &state, bool libraryMemcpy, bool thenShift) {
     const std::vector<uint16_t> frame = Frame16();

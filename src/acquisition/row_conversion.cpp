@@ -66,8 +66,8 @@ void CopyPortable(uint8_t *KC_RESTRICT dst, const uint8_t *KC_RESTRICT src, size
     std::memcpy(dst, src, bytes);
 }
 
-constexpr RowKernels kPortable = {"portable",     Shift8Portable, Shift16Portable, LowByte16Portable,
-                                  Table8Portable, CopyPortable};
+constexpr RowKernels kPortable = {"portable",        Shift8Portable, Shift16Portable,
+                                  LowByte16Portable, Table8Portable, CopyPortable};
 
 #if defined(KC_ROW_X86)
 
@@ -296,8 +296,8 @@ KC_AVX512 void CopyAvx512(uint8_t *KC_RESTRICT dst, const uint8_t *KC_RESTRICT s
     _mm256_zeroupper();
 }
 
-constexpr RowKernels kAvx512 = {"avx512vbmi",    Shift8Avx512, Shift16Avx512, LowByte16Avx512,
-                                Table8Avx512,    CopyAvx512};
+constexpr RowKernels kAvx512 = {"avx512vbmi",    Shift8Avx512, Shift16Avx512,
+                                LowByte16Avx512, Table8Avx512, CopyAvx512};
 
 #undef KC_AVX512
 
