@@ -59,21 +59,22 @@ public:
     // that changed this camera from inside the read would wait for the read to end.
     // Inline for the common case (see RowPlan::ReadPlain): the host calls it once per row.
     bool GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) {
-        if (dst != nullptr) {
-            bool done = false;
-            long long rowCount = 0;
-            {
-                os::ReadDomain::Reader reader(RowReaders());
-                const RowPlan *plan = os::ReadDomain::Load(rowPlan_);
-                done = plan->stable && plan->ReadPlain(dst, row, firstPix, lastPix);
-                rowCount = plan->RowCount();
-            }
-            if (done) {
-                if (row == rowCount - 1) LogLastRow();
-                return true;
-            }
+        long long rowCount = 0;
+        if (ReadPlainRow(dst, row, firstPix, lastPix, rowCount)) {
+            if (row == rowCount - 1) LogLastRow();
+            return true;
         }
         return GetRowChecked(dst, row, firstPix, lastPix);
+    }
+    // GetRow's common case alone (RowPlan::ReadPlain), with rowCount the rows of the plan it read
+    // from: false, with nothing done, for any other case. It logs nothing, so it needs no deferral
+    // of messages; it may throw where GetRow may.
+    bool ReadPlainRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, long long &rowCount) {
+        if (dst == nullptr) return false;
+        os::ReadDomain::Reader reader(RowReaders());
+        const RowPlan *plan = os::ReadDomain::Load(rowPlan_);
+        rowCount = plan->RowCount();
+        return plan->stable && plan->ReadPlain(dst, row, firstPix, lastPix);
     }
     void SetCompleteCB(CompleteCallback callback);
     // Takes effect at the next request; a running sequence is finished first.

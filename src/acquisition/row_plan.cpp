@@ -29,6 +29,10 @@ RowPlan RowPlan::Make(const CameraSettings &settings, const MilGrabBuffers &ring
     plan.shift = settings.Shift16bit.value;
     plan.useLut = settings.UseLUT.value != 0;
     plan.lut = ring.Lut();
+    plan.rows = static_cast<long long>(plan.height) * plan.frames;
+    const bool plain = plan.initialized && plan.bufHeight > 0 && plan.pixelSize == 8 && plan.sizeBand == 1 &&
+                       !(plan.useLut && plan.lut != nullptr) && plan.shift <= 0;
+    if (plain) plan.plainColumns = static_cast<unsigned>(std::max(0, std::min(plan.width, plan.bufWidth)));
     plan.get2d = Mil().MbufGet2d;
     plan.getColor2d = Mil().MbufGetColor2d;
     return plan;

@@ -42,6 +42,12 @@ struct RowPlan {
     bool useLut = false;
     const uint16_t *lut = nullptr;
 
+    // What ReadPlain checks, worked out when the plan is made: the rows the camera announces, and the
+    // columns a row read may end before when the ring is an allocated 8-bit monochrome one read
+    // without conversion (the smaller of the announced and the ring's widths), else 0.
+    long long rows = 0;
+    unsigned plainColumns = 0;
+
     // The imaging library's copy calls, taken from its table when the plan is made.
     void(KC_MILAPI *get2d)(MilId, MilInt, MilInt, MilInt, MilInt, void *) = nullptr;
     void(KC_MILAPI *getColor2d)(MilId, MilInt, MilInt, MilInt, MilInt, MilInt, MilInt, void *) = nullptr;
@@ -50,7 +56,7 @@ struct RowPlan {
     static RowPlan Make(const CameraSettings &settings, const MilGrabBuffers &ring, bool stable);
     bool SameAs(const RowPlan &other) const;
 
-    long long RowCount() const { return static_cast<long long>(height) * frames; }
+    long long RowCount() const { return rows; }
     // Bytes of staging a row of this ring needs (16-bit rings only).
     std::size_t StagingBytes() const {
         return pixelSize == 16 && sizeBand == 1 && bufWidth > 0 ? static_cast<std::size_t>(bufWidth) * 2 : 0;
@@ -73,16 +79,12 @@ struct RowPlan {
     // The common case, an 8-bit monochrome row copied as grabbed with nothing to convert: the checks
     // and one call of the imaging library. False, with nothing done or logged, for any other case.
     bool ReadPlain(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) const {
-        const unsigned imageWidth = width > 0 ? static_cast<unsigned>(width) : 0u;
-        if (row < 0 || row >= RowCount() || lastPix <= firstPix || lastPix - firstPix >= imageWidth ||
-            lastPix >= imageWidth || !initialized || bufHeight <= 0)
-            return false;
+        // The span's length is below its last column, so inside the image once its end is.
+        if (row < 0 || row >= rows || lastPix <= firstPix || lastPix >= plainColumns) return false;
         unsigned ibuf = 0;
         unsigned line = 0;
         Locate(static_cast<unsigned>(row), ibuf, line);
-        if (ibuf >= static_cast<unsigned>(bufCount) || static_cast<int>(lastPix) >= bufWidth || pixelSize != 8 ||
-            sizeBand != 1 || (useLut && lut != nullptr) || shift > 0)
-            return false;
+        if (ibuf >= static_cast<unsigned>(bufCount)) return false;
         get2d(ids[ibuf], static_cast<MilInt>(firstPix), static_cast<MilInt>(line),
               static_cast<MilInt>(lastPix - firstPix + 1), 1, dst);
         return true;

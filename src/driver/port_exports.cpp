@@ -27,13 +27,36 @@ bool IsUndefinedName(const char *name) {
     return *name == '\0' && *undefined == '\0';
 }
 
+MilDigitizer *FindCameraOnPort(const MilApp &app, int port) {
+    for (MilDigitizer *camera : app.Cameras())
+        if (camera->Port() == port) return camera;
+    return nullptr;
+}
+
 // MilApp::GetByPort, walked here: the host reads every row through it.
 MilDigitizer &CameraOnPort(int port) {
     KC_LOG(4, "MilApp::GetByPort:  %d\n", port);
     const MilApp &app = MilApp::GetInstance();
-    for (MilDigitizer *camera : app.Cameras())
-        if (camera->Port() == port) return *camera;
+    if (MilDigitizer *camera = FindCameraOnPort(app, port)) return *camera;
     app.NoCameraOnPort(port);
+}
+
+// A row read in the common case while nothing it could log is enabled (the look-up's and the row's
+// lines at level 4, the last row's at 3): nothing in it logs, so it needs none of the export's
+// deferral of messages. False when anything else is the case, or something threw: the guarded path
+// then reads the row again, with its checks, its log lines and its failure value.
+bool ReadRowQuietly(int portNo, unsigned char *dst, int row, int firstPix, int lastPix) noexcept {
+    if (kestcam::Logger::LevelEnabled(3)) return false;
+    const MilApp *app = MilApp::Existing();
+    if (app == nullptr) return false;
+    try {
+        MilDigitizer *camera = FindCameraOnPort(*app, portNo);
+        long long rowCount = 0;
+        return camera != nullptr && camera->ReadPlainRow(dst, row, static_cast<unsigned>(firstPix),
+                                                         static_cast<unsigned>(lastPix), rowCount);
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace
@@ -113,6 +136,7 @@ KESTCAM_API int KESTCAM_CDECL doCVLGrab(int grabberNo, int portNo) {
 
 KESTCAM_API int KESTCAM_CDECL getCVLGrabRow(int grabberNo, int portNo, unsigned char *dst, int row, int firstPix,
                                             int lastPix) {
+    if (ReadRowQuietly(portNo, dst, row, firstPix, lastPix)) return 1;
     return Guarded(
         0,
         [&] {

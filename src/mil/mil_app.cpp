@@ -97,10 +97,6 @@ MilApp &MilApp::CreateInstance() {
     return *app;
 }
 
-MilApp *MilApp::Existing() {
-    return instance_.load(std::memory_order_acquire);
-}
-
 void MilApp::DestroyInstance() {
     // Every camera's threads end while the whole registry still stands: a completion or log
     // callback that calls back into the driver looks cameras up among all of them.

@@ -54,7 +54,7 @@ public:
         return app != nullptr ? *app : CreateInstance();
     }
     // The registry when one exists, else null; creates nothing.
-    static MilApp *Existing();
+    static MilApp *Existing() { return instance_.load(std::memory_order_acquire); }
     static void DestroyInstance();
 
     ~MilApp();

@@ -21,9 +21,10 @@ protected:
     }
 
     // The driver's log level follows the camera opened last, also one of an earlier test of this
-    // process: open and close a camera whose settings say 3, then start from no registry again.
-    void PinLogLevel() {
-        WriteSettings("Camera 1", "LogLevel=3\n");
+    // process: open and close a camera whose settings give the level, then start from no registry
+    // again.
+    void PinLogLevel(int level = 3) {
+        WriteSettings("Camera 1", "LogLevel=" + std::to_string(level) + "\n");
         ASSERT_EQ(Initialize(), 1);
         ASSERT_TRUE(OpenWithoutCallback("Camera 1", 19));
         Driver().closeCVLPort(0, 19);
@@ -185,7 +186,17 @@ TEST_F(PortExportsBadInput, PortCallsOnTheUnboundMarkerReachTheFirstUnboundCamer
     EXPECT_TRUE(Calls().WaitFor(1, 1));
 }
 
-TEST_F(PortExportsBadInput, RowRequestsOutsideTheImageAreRefused) {
+// At level 1 a row read first takes the export's quiet path, which logs nothing: every refusal must
+// still come back as 0 with its error line, from the guarded path behind it.
+class RowRequestsAtLogLevel : public PortExportsBadInput, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        AcquisitionTest::SetUp();
+        PinLogLevel(GetParam());
+    }
+};
+
+TEST_P(RowRequestsAtLogLevel, RowRequestsOutsideTheImageAreRefused) {
     ASSERT_EQ(Initialize(), 1);
     ASSERT_TRUE(Open("Camera 1", 0));
     ASSERT_TRUE(GrabAndWait(0));
@@ -221,7 +232,13 @@ TEST_F(PortExportsBadInput, RowRequestsOutsideTheImageAreRefused) {
     EXPECT_EQ(Driver().getCVLGrabRow(0, 0, target.data(), 0, 2046, 2047), 1);
     EXPECT_EQ(target[0], Ramp(2046, 0, 0, 0, 8));
     EXPECT_EQ(target[1], Ramp(2047, 0, 0, 0, 8));
+
+    ExpectRowRefused(1, 0, 0, 15, "MilApp::GetByPort: ERROR: could not find camera on port 1\n");
 }
+INSTANTIATE_TEST_SUITE_P(Levels, RowRequestsAtLogLevel, ::testing::Values(1, 3),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                             return "LogLevel" + std::to_string(info.param);
+                         });
 
 TEST_F(PortExportsBadInput, AClosedPortIsUnknownAgain) {
     ASSERT_EQ(Initialize(), 1);
