@@ -76,6 +76,9 @@ public:
         rowCount = plan->RowCount();
         return plan->stable && plan->ReadPlain(dst, row, firstPix, lastPix);
     }
+    // GetRow without its inline common case first, for a caller that has just tried ReadPlainRow:
+    // every case, each refusal logged.
+    bool GetRowChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix);
     void SetCompleteCB(CompleteCallback callback);
     // Takes effect at the next request; a running sequence is finished first.
     void SetContinuousGrab(bool on);
@@ -157,8 +160,6 @@ private:
         static os::ReadDomain &domain = os::ReadDomain::Create();
         return domain;
     }
-    // Every other case of GetRow, each refusal logged.
-    bool GetRowChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix);
     void LogLastRow() const;
 
     // Steps of Open; each logs its own reason.

@@ -141,8 +141,9 @@ KESTCAM_API int KESTCAM_CDECL getCVLGrabRow(int grabberNo, int portNo, unsigned 
         0,
         [&] {
             MilDigitizer &camera = CameraOnPort(portNo);
-            // The columns travel as unsigned values: a negative one is refused as a huge one.
-            if (!camera.GetRow(dst, row, static_cast<unsigned>(firstPix), static_cast<unsigned>(lastPix)))
+            // The columns travel as unsigned values: a negative one is refused as a huge one. The
+            // common case was tried first, quietly, where the log level let it.
+            if (!camera.GetRowChecked(dst, row, static_cast<unsigned>(firstPix), static_cast<unsigned>(lastPix)))
                 return 0;
             KC_LOG(4, "getCVLGrabRow: row=%d  grabberNo=%d  portNo=%d\n", row, grabberNo, portNo);
             return 1;
