@@ -176,6 +176,7 @@ CCameraShare::State CCameraShare::ServeClient() {
     frameEvent_.Reset();
     share::Waitable readReady{};
     int failures = 0;
+    bool wasHeld = false;
     for (;;) {
         try {
             if (!pipe_.IsReadPending()) {
@@ -187,6 +188,12 @@ CCameraShare::State CCameraShare::ServeClient() {
             // set, so grabs meanwhile cost acquisition nothing (setting a set event does no work).
             // Once the notice is out, the newest frame is served.
             const bool noticeHeld = pipe_.IsWritePending();
+            if (noticeHeld && !wasHeld)
+                KC_LOG(
+                    3,
+                    "CCameraShare::ThreadMain: the client has not taken the last notice, frames wait on port=%d",
+                    Port());
+            wasHeld = noticeHeld;
             // The client's messages before the frames: grabs in quick succession must not keep a
             // request waiting.
             const share::Waitable items[] = {stopEvent_.AsWaitable(), readReady,

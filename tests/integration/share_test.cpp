@@ -259,9 +259,14 @@ TEST_F(ShareTest, AClientThatStopsTakingNoticesIsSentTheNewestFrameOnceItTakesTh
     ASSERT_NO_FATAL_FAILURE(OpenShared(1, 1));
     ShareClient client;
     ASSERT_TRUE(Connect(client));
-    // More grabs than the pipe holds notices, so that one notice is left waiting for the client.
-    for (int n = 0; n < 2000; ++n)
+    // Grabs until the pipe holds no more notices and one is left waiting for the client; then one
+    // more, which no copy of the server can be running into (a grab that completes while a frame is
+    // copied is skipped).
+    const std::string held = "CCameraShare::ThreadMain: the client has not taken the last notice";
+    for (int n = 0; n < 20000 && !(n % 100 == 0 && Log().Contains(held)); ++n)
         ASSERT_TRUE(GrabAndWait(0));
+    ASSERT_TRUE(Log().WaitFor(held));
+    ASSERT_TRUE(GrabAndWait(0));
     const std::vector<uint8_t> latest = HostImage();
     // Without another grab: the queued notices, then the one left waiting, then the newest frame's.
     std::vector<uint8_t> frame;
