@@ -529,8 +529,9 @@ bool SimLibrary::Grab(MilId digitizer, const MilId *bufferIds, MilInt count, boo
                 ok = false;
             } else {
                 BeginWrite(*bufs[i]);
-                FillBuffer(*bufs[i], dig->config, frame);
-                EndWrite(*bufs[i]);
+                bufs[i]->framePending = true;
+                bufs[i]->pendingFrame = frame;
+                bufs[i]->pendingSource = dig->config;
             }
         }
         lock.lock();
@@ -643,6 +644,11 @@ void SimLibrary::BeginWrite(SimBuffer &buf) {
     BufferReaders().Synchronize();
 }
 
+void SimLibrary::WritePendingFrame(SimBuffer &buf) {
+    FillBuffer(buf, buf.pendingSource, buf.pendingFrame);
+    EndWrite(buf);
+}
+
 SimBuffer *SimLibrary::ReadableBuffer(MilId id) {
     SimBuffer *hint = RecentBuffer(id).load(std::memory_order_acquire);
     if (hint == nullptr || id == 0) return nullptr;
@@ -661,8 +667,10 @@ void SimLibrary::BufGet2d(MilId buffer, MilInt x, MilInt y, MilInt width, MilInt
     }
     // Being written, or not met lately: under its lock, after the writer.
     std::unique_lock<std::mutex> lock;
-    const SimBuffer *buf = LockBuffer(buffer, lock, "MbufGet2d");
-    if (buf != nullptr) Get2d(*buf, buffer, x, y, width, height, dst);
+    SimBuffer *buf = LockBuffer(buffer, lock, "MbufGet2d");
+    if (buf == nullptr) return;
+    if (buf->framePending) WritePendingFrame(*buf);
+    Get2d(*buf, buffer, x, y, width, height, dst);
 }
 
 void SimLibrary::Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height,
@@ -702,8 +710,10 @@ void SimLibrary::BufGetColor2d(MilId buffer, MilInt format, MilInt band, MilInt 
         }
     }
     std::unique_lock<std::mutex> lock;
-    const SimBuffer *buf = LockBuffer(buffer, lock, "MbufGetColor2d");
-    if (buf != nullptr) GetColor2d(*buf, format, band, x, y, width, height, dst);
+    SimBuffer *buf = LockBuffer(buffer, lock, "MbufGetColor2d");
+    if (buf == nullptr) return;
+    if (buf->framePending) WritePendingFrame(*buf);
+    GetColor2d(*buf, format, band, x, y, width, height, dst);
 }
 
 void SimLibrary::GetColor2d(const SimBuffer &buf, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width,

@@ -47,6 +47,14 @@ struct SimBuffer {
     int bits = 8; // 8 or 16
     std::vector<uint8_t> pixels8;
     std::vector<uint16_t> pixels16;
+
+    // A grabbed frame that no one has read yet. A grab only records it, and the first read writes
+    // it into the pixels, under `mutex`, on the reader's own core: a grabber's transfer costs the
+    // processor nothing, and a frame written on the grab's core would be fetched line by line from
+    // there by every reader. `readable` stays 0 until it is written, so every read takes the lock.
+    bool framePending = false;
+    int64_t pendingFrame = 0;
+    DigitizerConfig pendingSource;
 };
 
 // One allocated digitizer. Its configuration is fixed at allocation; the rest changes under
@@ -116,9 +124,14 @@ private:
     // Inside the buffer read domain: the buffer `id` when it may be read without its lock, else null.
     SimBuffer *ReadableBuffer(MilId id);
     // Under the buffer's mutex: readers without the lock are gone once it returns, and stay out
-    // until EndWrite.
+    // until EndWrite, after which the pixels are what a read returns.
     static void BeginWrite(SimBuffer &buf);
-    static void EndWrite(SimBuffer &buf) { buf.readable.store(buf.id, std::memory_order_release); }
+    static void EndWrite(SimBuffer &buf) {
+        buf.framePending = false;
+        buf.readable.store(buf.id, std::memory_order_release);
+    }
+    // Writes the frame a grab left pending (under the buffer's mutex) and lets readers in again.
+    static void WritePendingFrame(SimBuffer &buf);
     void Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height, void *dst);
     void GetColor2d(const SimBuffer &buf, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width,
                     MilInt height, void *dst);
