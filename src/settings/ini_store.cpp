@@ -159,11 +159,15 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
     // The text written is the value a later read answers: blanks before the cut are dropped too,
     // or a save of what was read would differ from the save it was read from.
     value = Trim(value.substr(0, value.find_first_of("\r\n")));
-    if (section.size() + 2 > kMaxLineLength || key.size() + 1 + value.size() > kMaxLineLength) return false;
+    // A value that is itself in matching quotes would lose them to the next read: it is written in
+    // one more pair, which the read removes.
+    std::string stored(value);
+    if (StripQuotes(value).size() != value.size()) stored = '"' + stored + '"';
+    if (section.size() + 2 > kMaxLineLength || key.size() + 1 + stored.size() > kMaxLineLength) return false;
 
     Line keyLine;
     keyLine.kind = Line::KeyValue;
-    keyLine.value = std::string(value);
+    keyLine.value = stored;
 
     std::optional<size_t> header = FindSection(section);
     if (!header) {
@@ -174,14 +178,14 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
         headerLine.text = "[" + headerLine.section + "]";
         lines_.push_back(std::move(headerLine));
         keyLine.key = std::string(key);
-        keyLine.text = keyLine.key + "=" + std::string(value);
+        keyLine.text = keyLine.key + "=" + stored;
         lines_.push_back(std::move(keyLine));
         return true;
     }
 
     if (std::optional<size_t> existing = FindKey(*header, key)) {
         Line &line = lines_[*existing];
-        line.text = line.key + "=" + std::string(value);
+        line.text = line.key + "=" + stored;
         line.value = std::move(keyLine.value);
         return true;
     }
@@ -193,7 +197,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
     for (size_t i = *header + 1; i < end; ++i)
         if (lines_[i].kind == Line::KeyValue) insertAt = i + 1;
     keyLine.key = std::string(key);
-    keyLine.text = keyLine.key + "=" + std::string(value);
+    keyLine.text = keyLine.key + "=" + stored;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(keyLine));
     return true;
 }

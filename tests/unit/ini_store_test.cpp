@@ -2,11 +2,11 @@
 // replacement, and input that is not an INI file at all.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -70,6 +70,18 @@ TEST(IniDocumentTest, OnePairOfMatchingQuotesIsRemovedFromAValue) {
     EXPECT_EQ(doc.Get("A", "lone"), "\"");
     EXPECT_EQ(doc.Get("A", "empty"), "");
     EXPECT_EQ(doc.Get("A", "nested"), "\"x\"");
+}
+
+// A value in matching quotes of its own reads back whole, from the document and from its text.
+TEST(IniDocumentTest, AValueInQuotesOfItsOwnReadsBackAsSet) {
+    for (const std::string value : {"\"x\"", "'x'", "\"\"", "\"\"\"\"\"\"\"", "\"x'", "\"a", "plain"}) {
+        IniDocument doc;
+        ASSERT_TRUE(doc.Set("A", "k", value)) << value;
+        EXPECT_EQ(doc.Get("A", "k"), value);
+        EXPECT_EQ(IniDocument::Parse(doc.Serialize()).Get("A", "k"), value) << doc.Serialize();
+        ASSERT_TRUE(doc.Set("A", "k", value)); // the existing key, rewritten
+        EXPECT_EQ(IniDocument::Parse(doc.Serialize()).Get("A", "k"), value) << doc.Serialize();
+    }
 }
 
 TEST(IniDocumentTest, HeaderRulesBracketsAndByteOrderMark) {
