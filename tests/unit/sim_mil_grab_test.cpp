@@ -236,22 +236,15 @@ TEST_F(SimMilGrabTest, FramesAreNumberedAcrossGrabsAndRestartWithANewDigitizer) 
     EXPECT_EQ(Mismatches8(Read8(a, 32, 4), 32, 4, 0, 8), 0);
 }
 
-// A grab's frame reaches its buffer when the buffer is first read: whatever comes between the grab
-// and that read must not change what the read sees.
-TEST_F(SimMilGrabTest, AFrameNotYetReadIsReplacedByALaterGrabAndLeavesWithAFreedBuffer) {
+// A grab's frame reaches its buffer when the buffer is first read: a later grab before that read
+// replaces it.
+TEST_F(SimMilGrabTest, AFrameNotYetReadIsReplacedByALaterGrab) {
     const MilId dig = OpenDigitizer("Width = 64\nHeight = 3");
     const MilId buf = Buffer(64, 3, 8);
     mil.MdigGrab(dig, buf); // frame 0, never read
     mil.MdigGrab(dig, buf); // frame 1
     ASSERT_FALSE(ErrorPending()) << ErrorText();
     EXPECT_EQ(Mismatches8(Read8(buf, 64, 3), 64, 3, 1, 8), 0);
-
-    mil.MdigGrab(dig, buf); // frame 2, never read
-    mil.MbufFree(buf);
-    const MilId successor = Buffer(64, 3, 8); // the freed buffer's object, under a new id
-    ASSERT_NE(successor, 0);
-    const std::vector<uint8_t> pixels = Read8(successor, 64, 3);
-    EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](uint8_t v) { return v == 0; }));
 }
 
 TEST_F(SimMilGrabTest, BufferLargerThanTheImageKeepsItsOutsideUntouched) {
