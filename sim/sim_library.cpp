@@ -644,9 +644,13 @@ void SimLibrary::BeginWrite(SimBuffer &buf) {
     BufferReaders().Synchronize();
 }
 
-void SimLibrary::WritePendingFrame(SimBuffer &buf) {
-    FillBuffer(buf, buf.pendingSource, buf.pendingFrame);
-    EndWrite(buf);
+SimBuffer *SimLibrary::LockBufferToRead(MilId id, std::unique_lock<std::mutex> &lock, const char *function) {
+    SimBuffer *buf = LockBuffer(id, lock, function);
+    if (buf != nullptr && buf->framePending) {
+        FillBuffer(*buf, buf->pendingSource, buf->pendingFrame);
+        EndWrite(*buf);
+    }
+    return buf;
 }
 
 SimBuffer *SimLibrary::ReadableBuffer(MilId id) {
@@ -667,9 +671,8 @@ void SimLibrary::BufGet2d(MilId buffer, MilInt x, MilInt y, MilInt width, MilInt
     }
     // Being written, or not met lately: under its lock, after the writer.
     std::unique_lock<std::mutex> lock;
-    SimBuffer *buf = LockBuffer(buffer, lock, "MbufGet2d");
+    const SimBuffer *buf = LockBufferToRead(buffer, lock, "MbufGet2d");
     if (buf == nullptr) return;
-    if (buf->framePending) WritePendingFrame(*buf);
     Get2d(*buf, buffer, x, y, width, height, dst);
 }
 
@@ -710,9 +713,8 @@ void SimLibrary::BufGetColor2d(MilId buffer, MilInt format, MilInt band, MilInt 
         }
     }
     std::unique_lock<std::mutex> lock;
-    SimBuffer *buf = LockBuffer(buffer, lock, "MbufGetColor2d");
+    const SimBuffer *buf = LockBufferToRead(buffer, lock, "MbufGetColor2d");
     if (buf == nullptr) return;
-    if (buf->framePending) WritePendingFrame(*buf);
     GetColor2d(*buf, format, band, x, y, width, height, dst);
 }
 

@@ -121,6 +121,9 @@ private:
     // The buffer `id`, its mutex held through `lock`; null (and the error set) for an id that is
     // not an allocated buffer.
     SimBuffer *LockBuffer(MilId id, std::unique_lock<std::mutex> &lock, const char *function);
+    // LockBuffer for a read of the pixels: a frame a grab left pending is written first, and readers
+    // without the lock are let in again.
+    SimBuffer *LockBufferToRead(MilId id, std::unique_lock<std::mutex> &lock, const char *function);
     // Inside the buffer read domain: the buffer `id` when it may be read without its lock, else null.
     SimBuffer *ReadableBuffer(MilId id);
     // Under the buffer's mutex: readers without the lock are gone once it returns, and stay out
@@ -130,8 +133,6 @@ private:
         buf.framePending = false;
         buf.readable.store(buf.id, std::memory_order_release);
     }
-    // Writes the frame a grab left pending (under the buffer's mutex) and lets readers in again.
-    static void WritePendingFrame(SimBuffer &buf);
     void Get2d(const SimBuffer &buf, MilId buffer, MilInt x, MilInt y, MilInt width, MilInt height, void *dst);
     void GetColor2d(const SimBuffer &buf, MilInt format, MilInt band, MilInt x, MilInt y, MilInt width,
                     MilInt height, void *dst);
