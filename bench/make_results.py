@@ -199,7 +199,8 @@ def main():
                 out.append(f"| {m} | {ns(r[name]) / 1e6:.2f} ms | {ns(r[name]) / 1e6 / m:.2f} ms | "
                            f"{gbps(r[name]):.2f} |")
         out.append("")
-    loops = ["BM_Share_GrabLoop_Off", "BM_Share_GrabLoop_ClientNeverReads", "BM_Share_GrabLoop_ClientKeepsUp"]
+    loops = ["BM_Share_GrabLoop_Off", "BM_Share_GrabLoop_ClientNeverReads", "BM_Share_GrabLoop_ClientKeepsUp",
+             "BM_Share_GrabReadLoop_ClientKeepsUp"]
     if any(name in r for name in loops):
         out.append("## Frame sharing (2048 x 1000, simulator at full speed)\n")
         out.append("| grab loop | grabs/s | frames announced/s |")

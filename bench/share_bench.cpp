@@ -1,7 +1,7 @@
 // share_bench.cpp - frame sharing at full speed (2048 x 1000 from the simulator): grabs per second
 // with sharing off, with a client that never reads and with one that keeps up (and the frames it is
-// sent), the sharing path of one frame from completion to notice, and its yardstick: one readout of
-// the frame plus one memcpy of it.
+// sent, also beside a host that reads its frames), the sharing path of one frame from completion to
+// notice, and its yardstick: one readout of the frame plus one memcpy of it.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -102,6 +102,22 @@ void GrabLoop(benchmark::State &state, BenchHost &host) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kFrameBytes));
 }
 
+// Every row of the frame through getCVLGrabRow into frame; false, with the benchmark ended, on a refusal.
+bool ReadFrame(benchmark::State &state, BenchHost &host, std::vector<unsigned char> &frame) {
+    for (int r = 0; r < kHeight; ++r)
+        if (!host.ReadRow(frame.data() + static_cast<size_t>(r) * kWidth, r, 0, kWidth - 1)) {
+            state.SkipWithError("a row was refused");
+            return false;
+        }
+    return true;
+}
+
+// The frames sent to the client since `before`, per second of the loop.
+void CountAnnounced(benchmark::State &state, KeepingUpClient &reader, long before) {
+    state.counters["announced"] =
+        benchmark::Counter(static_cast<double>(reader.Frames() - before), benchmark::Counter::kIsRate);
+}
+
 void BM_Share_GrabLoop_Off(benchmark::State &state) {
     BenchHost host(ShareSetup(false));
     if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
@@ -128,7 +144,9 @@ void BM_Share_GrabLoop_ClientNeverReads(benchmark::State &state) {
 }
 BENCHMARK(BM_Share_GrabLoop_ClientNeverReads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A client that keeps up; "announced" counts the frames it was sent per second of the loop.
+// A client that keeps up; "announced" counts the frames it was sent per second of the loop. The host
+// asks for the next grab as soon as one completes, so a frame is shared only if the server copies it
+// whole before that grab begins.
 void BM_Share_GrabLoop_ClientKeepsUp(benchmark::State &state) {
     const CameraSetup setup = ShareSetup(true);
     BenchHost host(setup);
@@ -138,10 +156,29 @@ void BM_Share_GrabLoop_ClientKeepsUp(benchmark::State &state) {
     KeepingUpClient reader(client);
     const long before = reader.Frames();
     GrabLoop(state, host);
-    state.counters["announced"] =
-        benchmark::Counter(static_cast<double>(reader.Frames() - before), benchmark::Counter::kIsRate);
+    CountAnnounced(state, reader, before);
 }
 BENCHMARK(BM_Share_GrabLoop_ClientKeepsUp)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A client that keeps up beside a host that reads every row of each frame before it asks for the next,
+// as a host does; "announced" as above.
+void BM_Share_GrabReadLoop_ClientKeepsUp(benchmark::State &state) {
+    const CameraSetup setup = ShareSetup(true);
+    BenchHost host(setup);
+    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
+    ShareClient client;
+    if (!ConnectClient(client, setup.shareName, state)) return;
+    KeepingUpClient reader(client);
+    std::vector<unsigned char> frame(kFrameBytes);
+    const long before = reader.Frames();
+    for (auto _ : state) {
+        if (!host.GrabAndWait()) return state.SkipWithError("a grab did not complete");
+        if (!ReadFrame(state, host, frame)) return;
+    }
+    state.SetItemsProcessed(state.iterations());
+    CountAnnounced(state, reader, before);
+}
+BENCHMARK(BM_Share_GrabReadLoop_ClientKeepsUp)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One frame through the sharing path: from the host's completion callback (the frame notice to the
 // server follows it at once) to the notice at the client. The host waits for it before the next
@@ -175,11 +212,7 @@ void BM_Share_ReadoutPlusMemcpy(benchmark::State &state) {
     std::vector<unsigned char> frame(kFrameBytes);
     std::vector<unsigned char> segment(kFrameBytes);
     for (auto _ : state) {
-        for (int r = 0; r < kHeight; ++r)
-            if (!host.ReadRow(frame.data() + static_cast<size_t>(r) * kWidth, r, 0, kWidth - 1)) {
-                state.SkipWithError("a row was refused");
-                return;
-            }
+        if (!ReadFrame(state, host, frame)) return;
         std::memcpy(segment.data(), frame.data(), kFrameBytes);
         benchmark::DoNotOptimize(segment.data());
         benchmark::ClobberMemory();
