@@ -144,39 +144,34 @@ void BM_Share_GrabLoop_ClientNeverReads(benchmark::State &state) {
 }
 BENCHMARK(BM_Share_GrabLoop_ClientNeverReads)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// A client that keeps up; "announced" counts the frames it was sent per second of the loop. The host
-// asks for the next grab as soon as one completes, so a frame is shared only if the server copies it
-// whole before that grab begins.
-void BM_Share_GrabLoop_ClientKeepsUp(benchmark::State &state) {
+// A client that keeps up; "announced" counts the frames it was sent per second of the loop. With
+// hostReads the host reads every row of each frame before it asks for the next, as a host does.
+void KeepingUpLoop(benchmark::State &state, bool hostReads) {
     const CameraSetup setup = ShareSetup(true);
     BenchHost host(setup);
     if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
     ShareClient client;
     if (!ConnectClient(client, setup.shareName, state)) return;
     KeepingUpClient reader(client);
-    const long before = reader.Frames();
-    GrabLoop(state, host);
-    CountAnnounced(state, reader, before);
-}
-BENCHMARK(BM_Share_GrabLoop_ClientKeepsUp)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// A client that keeps up beside a host that reads every row of each frame before it asks for the next,
-// as a host does; "announced" as above.
-void BM_Share_GrabReadLoop_ClientKeepsUp(benchmark::State &state) {
-    const CameraSetup setup = ShareSetup(true);
-    BenchHost host(setup);
-    if (!host.Ok()) return state.SkipWithError(host.Error().c_str());
-    ShareClient client;
-    if (!ConnectClient(client, setup.shareName, state)) return;
-    KeepingUpClient reader(client);
-    std::vector<unsigned char> frame(kFrameBytes);
+    std::vector<unsigned char> frame(hostReads ? kFrameBytes : 0);
     const long before = reader.Frames();
     for (auto _ : state) {
         if (!host.GrabAndWait()) return state.SkipWithError("a grab did not complete");
-        if (!ReadFrame(state, host, frame)) return;
+        if (hostReads && !ReadFrame(state, host, frame)) return;
     }
     state.SetItemsProcessed(state.iterations());
     CountAnnounced(state, reader, before);
+}
+
+// The host asks for the next grab as soon as one completes, so a frame is shared only if the server
+// copies it whole before that grab begins.
+void BM_Share_GrabLoop_ClientKeepsUp(benchmark::State &state) {
+    KeepingUpLoop(state, false);
+}
+BENCHMARK(BM_Share_GrabLoop_ClientKeepsUp)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Share_GrabReadLoop_ClientKeepsUp(benchmark::State &state) {
+    KeepingUpLoop(state, true);
 }
 BENCHMARK(BM_Share_GrabReadLoop_ClientKeepsUp)->Unit(benchmark::kMillisecond)->UseRealTime();
 
