@@ -89,6 +89,18 @@ void FillBuffer(SimBuffer &buf, const DigitizerConfig &config, int64_t frame) {
     }
 }
 
+// Leaves frame `frame` of a digitizer for the buffer's first read to write (its mutex held, its
+// readers out). A frame still pending that this one does not cover whole is written first: a grab
+// from a smaller image leaves the rest of the buffer as the earlier grab made it.
+void RecordFrame(SimBuffer &buf, const DigitizerConfig &config, int64_t frame) {
+    if (buf.framePending && (std::min(buf.width, config.width) < std::min(buf.width, buf.pendingSource.width) ||
+                             std::min(buf.height, config.height) < std::min(buf.height, buf.pendingSource.height)))
+        FillBuffer(buf, buf.pendingSource, buf.pendingFrame);
+    buf.framePending = true;
+    buf.pendingFrame = frame;
+    buf.pendingSource = config;
+}
+
 // True when the span lies inside the buffer; sets the error otherwise.
 bool CheckSpan(const SimBuffer &buf, MilInt x, MilInt y, MilInt width, MilInt height, const void *dst,
                const char *function) {
@@ -529,9 +541,7 @@ bool SimLibrary::Grab(MilId digitizer, const MilId *bufferIds, MilInt count, boo
                 ok = false;
             } else {
                 BeginWrite(*bufs[i]);
-                bufs[i]->framePending = true;
-                bufs[i]->pendingFrame = frame;
-                bufs[i]->pendingSource = dig->config;
+                RecordFrame(*bufs[i], dig->config, frame);
             }
         }
         lock.lock();

@@ -247,6 +247,26 @@ TEST_F(SimMilGrabTest, AFrameNotYetReadIsReplacedByALaterGrab) {
     EXPECT_EQ(Mismatches8(Read8(buf, 64, 3), 64, 3, 1, 8), 0);
 }
 
+// ... but only where the later frame covers it: outside a smaller image the earlier frame stays.
+TEST_F(SimMilGrabTest, AFrameNotYetReadStaysOutsideASmallerLaterImage) {
+    UseConfig("[System 0]\nDescriptor = M_SYSTEM_SOLIOS\nDigitizers = 2\n"
+              "[System 0 Digitizer 0]\nWidth = 16\nHeight = 2\n[System 0 Digitizer 1]\nWidth = 8\nHeight = 1\n");
+    ASSERT_NE(AllocApp(), 0);
+    system_ = AllocSystem();
+    const MilId large = AllocDigitizer(system_, 0);
+    const MilId small = AllocDigitizer(system_, 1);
+    const MilId buf = Buffer(16, 2, 8);
+    mil.MdigGrab(small, Buffer(8, 1, 8)); // the small digitizer's frame 0 goes elsewhere
+    mil.MdigGrab(large, buf);             // frame 0 of the large one, never read
+    mil.MdigGrab(small, buf);             // frame 1 of the small one
+    ASSERT_FALSE(ErrorPending()) << ErrorText();
+    const std::vector<uint8_t> pixels = Read8(buf, 16, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 16; ++x)
+            EXPECT_EQ(pixels[static_cast<size_t>(y) * 16 + x], RampValue(x, y, x < 8 && y < 1 ? 1 : 0, 0, 8))
+                << x << "," << y;
+}
+
 TEST_F(SimMilGrabTest, BufferLargerThanTheImageKeepsItsOutsideUntouched) {
     const MilId dig = OpenDigitizer("Width = 8\nHeight = 2");
     const MilId buf = Buffer(10, 3, 8);
