@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "acquisition/row_conversion.h"
 #include "driver/logger.h"
 #include "mil/mil_backend.h"
 #include "sim/sim_mil.h"
@@ -22,8 +23,8 @@ struct BufferShape {
 };
 constexpr int kShapes = 64;
 BufferShape g_shapes[kShapes];
-std::vector<uint8_t> g_frame8;
-std::vector<uint16_t> g_frame16;
+RowVector<uint8_t> g_frame8; // on a cache line, as the simulator's frames are
+RowVector<uint16_t> g_frame16;
 
 void Prepare(MilId id, MilInt width, MilInt height, MilInt type) {
     if (id == 0) return;

@@ -82,7 +82,7 @@ BENCHMARK(BM_Readout_ColourBgr)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The physical limit of the path: the same bytes moved by memcpy row by row into one row buffer.
 void MemcpyRows(benchmark::State &state, size_t bytesPerPixel, size_t width = kWidth) {
     const size_t stride = width * bytesPerPixel;
-    std::vector<unsigned char> frame(stride * kHeight);
+    RowVector<unsigned char> frame(stride * kHeight); // placed as the imaging library's frames are
     for (size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<unsigned char>(i * 7);
     std::vector<unsigned char> row(stride);
@@ -145,8 +145,8 @@ BENCHMARK(BM_OpenCV_Lut8)->Unit(benchmark::kMillisecond)->UseRealTime();
 // followed by the driver's own shift kernel (the readout without any per-call cost), and the shift
 // read straight from the frame (a fused read the imaging library's call does not offer). Bytes
 // counted as delivered: one per pixel, as in the readouts.
-std::vector<uint16_t> Frame16() {
-    std::vector<uint16_t> frame(static_cast<size_t>(kWidth) * kHeight);
+RowVector<uint16_t> Frame16() {
+    RowVector<uint16_t> frame(static_cast<size_t>(kWidth) * kHeight);
     for (size_t i = 0; i < frame.size(); ++i)
         frame[i] = static_cast<uint16_t>((i % kWidth + 3 * (i / kWidth)) & 0xFFF);
     return frame;
@@ -159,8 +159,8 @@ void CopyRow16(uint16_t *dst, const uint16_t *src, bool libraryMemcpy) {
                 kWidth * sizeof(uint16_t));
 }
 void Copy16Rows(benchmark::State &state, bool libraryMemcpy, bool thenShift) {
-    const std::vector<uint16_t> frame = Frame16();
-    std::vector<uint16_t> staging(kWidth);
+    const RowVector<uint16_t> frame = Frame16();
+    RowVector<uint16_t> staging(kWidth); // as the driver's staging row
     std::vector<uint8_t> row(kWidth);
     for (auto _ : state) {
         for (int r = 0; r < kHeight; ++r) {
@@ -186,7 +186,7 @@ void BM_Limit_Copy16ThenShift_Memcpy(benchmark::State &state) {
     Copy16Rows(state, true, true);
 }
 void BM_Limit_Shift16FromFrame(benchmark::State &state) {
-    const std::vector<uint16_t> frame = Frame16();
+    const RowVector<uint16_t> frame = Frame16();
     std::vector<uint8_t> row(kWidth);
     for (auto _ : state) {
         for (int r = 0; r < kHeight; ++r) {

@@ -613,8 +613,8 @@ MilId SimLibrary::BufAlloc(MilId system, MilInt bands, MilInt width, MilInt heig
             buf->pixels16.assign(samples, 0);
         buffers_.emplace(id, buf);
     } catch (const std::bad_alloc &) {
-        std::vector<uint8_t>().swap(buf->pixels8);
-        std::vector<uint16_t>().swap(buf->pixels16);
+        RowVector<uint8_t>().swap(buf->pixels8);
+        RowVector<uint16_t>().swap(buf->pixels16);
         SetError("%s: out of memory for %dx%d", function, static_cast<int>(width), static_cast<int>(height));
         return 0;
     }
@@ -779,8 +779,8 @@ void SimLibrary::FreeBufferLocked(std::map<MilId, SimBuffer *>::iterator it) {
         std::lock_guard<std::mutex> lock(buf->mutex);
         BeginWrite(*buf); // and it stays out of readers' reach
         buf->id = 0;
-        std::vector<uint8_t>().swap(buf->pixels8);
-        std::vector<uint16_t>().swap(buf->pixels16);
+        RowVector<uint8_t>().swap(buf->pixels8);
+        RowVector<uint16_t>().swap(buf->pixels16);
     }
     buffers_.erase(it);
     // Room was reserved when the object was made, so handing it back cannot fail.

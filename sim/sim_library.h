@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "acquisition/row_conversion.h"
 #include "mil/mil_api.h"
 #include "sim/sim_config.h"
 #include "sim/sim_control.h"
@@ -45,8 +46,8 @@ struct SimBuffer {
     int height = 0;
     int bands = 1;
     int bits = 8; // 8 or 16
-    std::vector<uint8_t> pixels8;
-    std::vector<uint16_t> pixels16;
+    RowVector<uint8_t> pixels8; // on a cache line, as a grabber's buffers are
+    RowVector<uint16_t> pixels16;
 
     // A grabbed frame that no one has read yet. A grab only records it, and the first read writes
     // it into the pixels, under `mutex`, on the reader's own core: a grabber's transfer costs the

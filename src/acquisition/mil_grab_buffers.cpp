@@ -22,7 +22,7 @@ void MilGrabBuffers::ReleaseBuffers() {
         bufIds_[i] = 0;
     }
     bufCount_ = 0;
-    rowBuffer_.reset();
+    RowVector<uint16_t>().swap(rowBuffer_);
     initialized_ = false;
 }
 
@@ -56,8 +56,9 @@ void MilGrabBuffers::Init(CameraSettings *settings, int width, int height, int s
     ReleaseBuffers();
     pixelsize_ = pixelsize;
 
-    rowBuffer_.reset(new (std::nothrow) uint16_t[static_cast<size_t>(width)]());
-    if (!rowBuffer_) {
+    try {
+        rowBuffer_.assign(static_cast<size_t>(width), 0);
+    } catch (const std::bad_alloc &) {
         KC_LOG(
             1,
             "MilGrabBuffers::Init: ERROR: memory allocation failed for the temp buffer, width=%d, pixelsize=%d\n",

@@ -45,7 +45,7 @@ public:
     MilId *BufIds() { return bufIds_.data(); }
     const MilId *BufIds() const { return bufIds_.data(); }
     // Staging for 16-bit rows read under the camera's row lock (width_ entries), or null.
-    uint16_t *RowBuffer() { return rowBuffer_.get(); }
+    uint16_t *RowBuffer() { return rowBuffer_.empty() ? nullptr : rowBuffer_.data(); }
     int SizeBand() const { return sizeband_; }
     int PixelSize() const { return pixelsize_; }
     int Width() const { return width_; }
@@ -57,7 +57,7 @@ private:
     int bufCount_ = 0;
     int width_ = 0;
     int height_ = 0;
-    std::unique_ptr<uint16_t[]> rowBuffer_; // staging for 16-bit rows, width_ entries
+    RowVector<uint16_t> rowBuffer_; // staging for 16-bit rows, width_ entries, on a cache line
     bool initialized_ = false;
     MilSystem *system_;
     CameraSettings *settings_ = nullptr;

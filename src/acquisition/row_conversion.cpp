@@ -144,19 +144,30 @@ __attribute__((target("avx2"))) void Shift8Avx2(uint8_t *row, size_t count, unsi
     Shift8Sse2(row + i, count - i, shift);
 }
 
-__attribute__((target("avx2"))) void Shift16Avx2(const uint16_t *src, uint8_t *dst, size_t count, unsigned shift) {
-    const __m128i bits = _mm_cvtsi32_si128(static_cast<int>(shift));
-    // Clamped before the pack, which saturates signed lanes: unshifted values may have the top bit set.
+// As in the SSE2 form, the signed saturating pack is the clamp after a shift of at least one bit;
+// unshifted values, which may have the top bit set, are clamped to 255 first.
+template <bool kClampFirst>
+__attribute__((target("avx2"))) inline size_t Shift16Avx2Loop(const uint16_t *src, uint8_t *dst, size_t count,
+                                                                 __m128i bits) {
     const __m256i top = _mm256_set1_epi16(255);
     size_t i = 0;
     for (; i + 32 <= count; i += 32) {
         __m256i a = _mm256_srl_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i)), bits);
         __m256i b = _mm256_srl_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i + 16)), bits);
-        a = _mm256_min_epu16(a, top);
-        b = _mm256_min_epu16(b, top);
+        if (kClampFirst) {
+            a = _mm256_min_epu16(a, top);
+            b = _mm256_min_epu16(b, top);
+        }
         const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), packed);
     }
+    return i;
+}
+
+__attribute__((target("avx2"))) void Shift16Avx2(const uint16_t *src, uint8_t *dst, size_t count, unsigned shift) {
+    const __m128i bits = _mm_cvtsi32_si128(static_cast<int>(shift));
+    const size_t i = shift > 0 ? Shift16Avx2Loop<false>(src, dst, count, bits)
+                               : Shift16Avx2Loop<true>(src, dst, count, bits);
     _mm256_zeroupper();
     Shift16Sse2(src + i, dst + i, count - i, shift);
 }
@@ -228,15 +239,28 @@ KC_AVX512 void Shift8Avx512(uint8_t *row, size_t count, unsigned shift) {
     Shift8Avx2(row + i, count - i, shift);
 }
 
-KC_AVX512 void Shift16Avx512(const uint16_t *src, uint8_t *dst, size_t count, unsigned shift) {
-    const __m128i bits = _mm_cvtsi32_si128(static_cast<int>(shift));
+template <bool kClampFirst>
+KC_AVX512 inline size_t Shift16Avx512Loop(const uint16_t *src, uint8_t *dst, size_t count, __m128i bits) {
     const __m512i top = _mm512_set1_epi16(255);
     size_t i = 0;
     for (; i + 64 <= count; i += 64) {
-        const __m512i a = _mm512_min_epu16(_mm512_srl_epi16(_mm512_loadu_si512(src + i), bits), top);
-        const __m512i b = _mm512_min_epu16(_mm512_srl_epi16(_mm512_loadu_si512(src + i + 32), bits), top);
+        __m512i a = _mm512_srl_epi16(_mm512_loadu_si512(src + i), bits);
+        __m512i b = _mm512_srl_epi16(_mm512_loadu_si512(src + i + 32), bits);
+        if (kClampFirst) {
+            a = _mm512_min_epu16(a, top);
+            b = _mm512_min_epu16(b, top);
+        }
         _mm512_storeu_si512(dst + i, PackInOrder(a, b));
     }
+    return i;
+}
+
+// The clamp as in the AVX2 form; the staging row is converted from the first level of cache, where
+// the vector arithmetic, not memory, sets the pace.
+KC_AVX512 void Shift16Avx512(const uint16_t *src, uint8_t *dst, size_t count, unsigned shift) {
+    const __m128i bits = _mm_cvtsi32_si128(static_cast<int>(shift));
+    const size_t i = shift > 0 ? Shift16Avx512Loop<false>(src, dst, count, bits)
+                               : Shift16Avx512Loop<true>(src, dst, count, bits);
     Shift16Avx2(src + i, dst + i, count - i, shift);
 }
 

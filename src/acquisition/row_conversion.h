@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
 namespace kestcam {
@@ -26,6 +27,24 @@ void CopyRow(uint8_t *dst, const uint8_t *src, size_t bytes);
 // In place through a 256-entry byte table: the form an 8-bit row takes once the low bytes of a 16-bit
 // table's first 256 entries are gathered.
 void TableRow8(uint8_t *row, size_t count, const uint8_t *table);
+
+// Storage for rows that starts on a cache line. A wide load or store that straddles two lines costs
+// about two, so a frame or staging row placed where the heap happens to put it (16 bytes past a
+// line, typically) slows every copy and conversion of it by a fifth.
+constexpr size_t kRowAlignment = 64;
+template <class T> struct RowAllocator {
+    using value_type = T;
+    RowAllocator() = default;
+    template <class U> RowAllocator(const RowAllocator<U> &) {}
+    T *allocate(size_t n) {
+        if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        return static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t{kRowAlignment}));
+    }
+    void deallocate(T *p, size_t) { ::operator delete(p, std::align_val_t{kRowAlignment}); }
+    friend bool operator==(const RowAllocator &, const RowAllocator &) { return true; }
+    friend bool operator!=(const RowAllocator &, const RowAllocator &) { return false; }
+};
+template <class T> using RowVector = std::vector<T, RowAllocator<T>>;
 
 // One complete set of the kernels behind the functions above. The shift kernels take shifts of
 // 1..7 (8-bit) and 0..15 (16-bit); the public functions deal with the rest.

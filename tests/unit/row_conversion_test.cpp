@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -283,6 +284,18 @@ TEST(RowConversion, ShiftsOutsideTheKernelRangeFollowTheRule) {
     EXPECT_EQ(out[50], 255);
     ShiftRow16(src.data(), out.data(), out.size(), 16);
     EXPECT_EQ(out[50], 0);
+}
+
+TEST(RowStorage, StartsOnACacheLineWhateverTheHeapHoldsBefore) {
+    std::vector<std::unique_ptr<uint8_t[]>> clutter; // small blocks that leave the heap at odd places
+    for (size_t n : {1u, 24u, 8160u, 16320u, 1u << 20, 16320000u}) {
+        clutter.emplace_back(new uint8_t[n % 97 + 1]);
+        RowVector<uint16_t> wide(n, 7);
+        RowVector<uint8_t> narrow(n);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(wide.data()) % kRowAlignment, 0u) << n << " samples";
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(narrow.data()) % kRowAlignment, 0u) << n << " bytes";
+        EXPECT_EQ(wide[n - 1], 7);
+    }
 }
 
 } // namespace
