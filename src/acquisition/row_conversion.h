@@ -30,7 +30,7 @@ void TableRow8(uint8_t *row, size_t count, const uint8_t *table);
 
 // Storage for rows that starts on a cache line. A wide load or store that straddles two lines costs
 // about two, so a frame or staging row placed where the heap happens to put it (16 bytes past a
-// line, typically) slows every copy and conversion of it by a fifth.
+// line, typically) slows every copy and conversion of it, by up to a fifth.
 constexpr size_t kRowAlignment = 64;
 template <class T> struct RowAllocator {
     using value_type = T;
