@@ -28,3 +28,12 @@ def test_results_take_the_fastest_repetition(tmp_path, entries, expected):
     path.write_text(json.dumps({"context": {}, "benchmarks": entries}))
     _, results = make_results.load(str(path))
     assert results["BM_A"]["real_time"] == expected
+
+
+@pytest.mark.parametrize("counts, expected", [([10, 10], "10"), ([5, 10], "5/10"), ([None], "1")],
+                         ids=["one count", "counts differ", "count not recorded"])
+def test_the_heading_says_how_many_repetitions_ran(tmp_path, counts, expected):
+    entries = [rep("BM_A", 1.0) if n is None else rep("BM_A", 1.0, repetitions=n) for n in counts]
+    path = tmp_path / "run.json"
+    path.write_text(json.dumps({"context": {}, "benchmarks": entries}))
+    assert make_results.repetitions(str(path)) == expected
