@@ -27,10 +27,9 @@ def load(path):
     return data.get("context", {}), res
 
 
-def repetitions(path):
-    with open(path) as f:
-        counts = {b.get("repetitions", 1) for b in json.load(f)["benchmarks"]}
-    return "/".join(str(c) for c in sorted(counts)) or "no"
+def repetitions(results):
+    """How many repetitions the benchmarks ran, from what load() kept of each."""
+    return "/".join(str(c) for c in sorted({b.get("repetitions", 1) for b in results.values()}))
 
 
 def end_load(results_path):
@@ -57,7 +56,7 @@ def main():
     out.append("# kestcam benchmark results\n")
     out.append(f"Measured {date.today().isoformat()} on {ctx.get('num_cpus', '?')} CPUs "
                f"({platform.machine()}), {ctx.get('library_build_type', '')} Google Benchmark, "
-               f"the fastest of {repetitions(sys.argv[1])} repetitions each, run in random order. Produced by "
+               f"the fastest of {repetitions(r)} repetitions each, run in random order. Produced by "
                f"`{'BENCH_SET=' + os.environ['BENCH_SET'] + ' ' if os.environ.get('BENCH_SET') else ''}bench/run.sh`; "
                "all numbers come from one run.\n")
     load_start = ctx.get("load_avg")

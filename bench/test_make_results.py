@@ -33,7 +33,9 @@ def test_results_take_the_fastest_repetition(tmp_path, entries, expected):
 @pytest.mark.parametrize("counts, expected", [([10, 10], "10"), ([5, 10], "5/10"), ([None], "1")],
                          ids=["one count", "counts differ", "count not recorded"])
 def test_the_heading_says_how_many_repetitions_ran(tmp_path, counts, expected):
-    entries = [rep("BM_A", 1.0) if n is None else rep("BM_A", 1.0, repetitions=n) for n in counts]
+    entries = [rep(f"BM_{i}", 1.0) if n is None else rep(f"BM_{i}", 1.0, repetitions=n)
+               for i, n in enumerate(counts)]
     path = tmp_path / "run.json"
     path.write_text(json.dumps({"context": {}, "benchmarks": entries}))
-    assert make_results.repetitions(str(path)) == expected
+    _, results = make_results.load(str(path))
+    assert make_results.repetitions(results) == expected

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "acquisition/row_conversion.h"
 #include "mil/mil_api.h"
