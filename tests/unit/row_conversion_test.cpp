@@ -296,6 +296,8 @@ TEST(RowStorage, StartsOnACacheLineWhateverTheHeapHoldsBefore) {
         EXPECT_EQ(reinterpret_cast<uintptr_t>(narrow.data()) % kRowAlignment, 0u) << n << " bytes";
         EXPECT_EQ(wide[n - 1], 7);
     }
+    // A count whose size in bytes does not fit is refused, never wrapped round to a small block.
+    EXPECT_THROW(RowAllocator<uint16_t>().allocate(static_cast<size_t>(-1) / 2 + 1), std::bad_array_new_length);
 }
 
 } // namespace
