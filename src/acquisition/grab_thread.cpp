@@ -48,8 +48,10 @@ bool GrabThread::Init() {
     }
     int serial = 0;
     try {
-        // The event exists before the thread starts, so its first wait is on a valid event.
-        thread_ = std::thread([this, control = control_] {
+        // The event exists before the thread starts, so its first wait is on a valid event. Its lines
+        // follow those of the open that starts it, held while the open holds the camera's lock.
+        thread_ = std::thread([this, control = control_, handOff = Logger::TakeHandOff()] {
+            Logger::FollowHandOff(handOff);
             static_ThreadMain(this);
             // Only the control block from here on: an orphaned thread's owner is gone.
             {
@@ -74,6 +76,11 @@ bool GrabThread::Init() {
 bool GrabThread::Signal() {
     if (control_) control_->wakeEvent.Set();
     return true;
+}
+
+std::shared_ptr<os::AutoResetEvent> GrabThread::WakeEvent() const {
+    if (!control_) return nullptr;
+    return std::shared_ptr<os::AutoResetEvent>(control_, &control_->wakeEvent);
 }
 
 int32_t GrabThread::static_ThreadMain(void *parameter) {
@@ -114,6 +121,8 @@ int32_t GrabThread::ThreadMain() {
         if (byBuffer) ok = Grab_MdigGrab();
         digitizer->EndRingWrite();
 
+        // The library's error line names no port, and a grab ended by a stop request has none: this
+        // line is the only way a host tells a failed grab of its camera from one still running.
         if (!ok) {
             digitizer->ClearGrabInProgress();
             KC_LOG(3, "GrabThread::ThreadMain: grab failed, no completion on port=%d\n", digitizer->Port());
@@ -126,9 +135,18 @@ int32_t GrabThread::ThreadMain() {
         digitizer->ClearGrabInProgress();
         KC_LOG(3, "GrabThread::ThreadMain: grabbing completed on port=%d\n", digitizer->Port());
         if (callback != nullptr) {
-            callback(0, digitizer->Port());
-            if (control->orphaned.load()) {
-                // The callback destroyed this camera (finalize): nothing of it may be touched.
+            const int port = digitizer->Port();
+            // Destroy, on another thread, may let the thread go while it is in the callback.
+            control->phase.store(kInCallback);
+            {
+                std::lock_guard<std::mutex> lock(control->exitMutex);
+            }
+            control->exitChanged.notify_all();
+            callback(0, port);
+            int inCallback = kInCallback;
+            if (!control->phase.compare_exchange_strong(inCallback, kWorking)) {
+                // Let go: the callback closed or freed this camera, or a close let the thread go while
+                // the callback ran. Nothing of the camera may be touched any more.
                 t_currentCamera = nullptr;
                 return 0;
             }
@@ -184,10 +202,12 @@ void GrabThread::Destroy() {
         control.stop.store(true);
         if (thread_.get_id() == std::this_thread::get_id()) {
             // Destroyed from this camera's own completion callback: the thread cannot wait for
-            // itself. It ends on its own when the callback returns, without touching the camera.
+            // itself. It ends on its own when the callback returns, without touching the camera, and
+            // is no longer the camera's thread meanwhile.
             KC_LOG(1, "GrabThread::Destroy: WARNING: destroyed from its own completion callback on port=%d\n",
                    port);
-            control.orphaned.store(true);
+            control.phase.store(kLetGo);
+            t_currentCamera = nullptr;
             thread_.detach();
         } else {
             control.wakeEvent.Set();
@@ -203,22 +223,62 @@ void GrabThread::Destroy() {
                 ended = control.exitChanged.wait_for(lock, std::chrono::milliseconds(kStopRepeatMs),
                                                      [&] { return control.exited; });
             }
-            if (!ended) {
+            lock.unlock();
+            if (!ended && WaitLonger(port))
+                thread_.detach();
+            else
+                thread_.join();
+        }
+        KC_LOG(2, "GrabThread::Destroy: thread closed on port=%d\n", port);
+    }
+    control_.reset();
+    KC_LOG(2, "GrabThread::Destroy: leaving on port=%d\n", port);
+}
+
+bool GrabThread::WaitLonger(int port) {
+    Control &control = *control_;
+    const bool mayLetGo = !waitForCallback_;
+    bool warned = false;
+    for (;;) {
+        if (mayLetGo && control.phase.load() == kInCallback) {
+            if (warned) {
+                // The grab waited for ended in a completion: its callback has as long as any other.
+                std::unique_lock<std::mutex> lock(control.exitMutex);
+                control.exitChanged.wait_for(lock, std::chrono::milliseconds(kJoinWarningMs),
+                                             [&] { return control.exited; });
+                if (control.exited) return false;
+            }
+            int inCallback = kInCallback;
+            if (control.phase.compare_exchange_strong(inCallback, kLetGo)) {
+                KC_LOG(1,
+                       "GrabThread::Destroy: WARNING: thread still in the completion callback after %d ms on "
+                       "port=%d, the thread is let go and ends when the callback returns\n",
+                       kJoinWarningMs, port);
+                return true;
+            }
+            continue; // it has just returned from the callback
+        }
+        // Said before the wait, with no lock held: the host sees it while the wait lasts.
+        if (!warned) {
+            warned = true;
+            if (control.phase.load() == kInCallback)
+                KC_LOG(1,
+                       "GrabThread::Destroy: WARNING: thread still in the completion callback after %d ms on "
+                       "port=%d, waiting for the callback to return\n",
+                       kJoinWarningMs, port);
+            else
                 // A buffer-by-buffer grab is not ended by the stop request; it ends by the grab
                 // time-out at the latest. The digitizer and the buffers must stay until then.
                 KC_LOG(1,
                        "GrabThread::Destroy: WARNING: thread still grabbing after %d ms on port=%d, waiting for "
                        "the grab to end\n",
                        kJoinWarningMs, port);
-                control.exitChanged.wait(lock, [&] { return control.exited; });
-            }
-            lock.unlock();
-            thread_.join();
         }
-        KC_LOG(2, "GrabThread::Destroy: thread closed on port=%d\n", port);
+        std::unique_lock<std::mutex> lock(control.exitMutex);
+        control.exitChanged.wait(
+            lock, [&] { return control.exited || (mayLetGo && control.phase.load() == kInCallback); });
+        if (control.exited) return false;
     }
-    control_.reset();
-    KC_LOG(2, "GrabThread::Destroy: leaving on port=%d\n", port);
 }
 
 } // namespace kestcam

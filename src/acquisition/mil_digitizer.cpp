@@ -77,18 +77,21 @@ MilDigitizer::~MilDigitizer() {
 void MilDigitizer::StopThreads() {
     std::unique_ptr<GrabThread> thread;
     {
-        std::unique_lock<std::mutex> lock(lifecycleMutex_);
-        lifecycleIdle_.wait(lock, [this] { return !closing_; });
+        DriverLock<std::mutex> lock(lifecycleMutex_);
+        lifecycleIdle_.wait(lock.Inner(), [this] { return !closing_; });
         thread = std::move(grabThread_);
         // As in Close: other lifecycle steps wait until the threads are gone.
         closing_ = true;
+        closingThread_ = std::this_thread::get_id();
     }
     // The sharing thread reads rows, which needs the ring, the settings and the row lock.
     share_.StopProcessingThread();
-    // The thread ends before the digitizer goes: a grab may still be running on it.
+    // The thread ends before the digitizer goes: a grab may still be running on it, and a callback
+    // still running could be inside a call on this camera, which is about to be freed.
+    if (thread) thread->KeepWaitingForCallback();
     thread.reset();
     {
-        std::lock_guard<std::mutex> lock(lifecycleMutex_);
+        DriverLock<std::mutex> lock(lifecycleMutex_);
         closing_ = false;
     }
     lifecycleIdle_.notify_all();
@@ -107,6 +110,12 @@ bool MilDigitizer::Setup(int index, int dev, int k) {
 
 bool MilDigitizer::OnOwnAcquisitionThread() const {
     return GrabThread::CurrentCamera() == this;
+}
+
+bool MilDigitizer::WaitUntilIdle(DriverLock<std::mutex> &lock) {
+    if (closing_ && closingThread_ == std::this_thread::get_id()) return false;
+    lifecycleIdle_.wait(lock.Inner(), [this] { return !closing_; });
+    return true;
 }
 
 void MilDigitizer::ReleaseDigitizer() {
@@ -176,8 +185,12 @@ bool MilDigitizer::Open(int port, int out[2]) {
         KC_LOG(1, "MilDigitizer::Open: ERROR: called from the camera's own completion callback, port=%d\n", port);
         return false;
     }
-    std::unique_lock<std::mutex> lock(lifecycleMutex_);
-    lifecycleIdle_.wait(lock, [this] { return !closing_; });
+    DriverLock<std::mutex> lock(lifecycleMutex_);
+    if (!WaitUntilIdle(lock)) {
+        KC_LOG(1, "MilDigitizer::Open: ERROR: called while the camera is being closed on this thread, port=%d\n",
+               port);
+        return false;
+    }
     if (opened_) return false;
     KC_LOG(2, "MilDigitizer::Open: port=%d, id=%d\n", port, static_cast<int>(DigitizerId()));
 
@@ -205,7 +218,7 @@ bool MilDigitizer::Open(int port, int out[2]) {
     int height = 0;
     int frames = 0;
     {
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        DriverLock<std::mutex> rows(rowsMutex_);
         width = settings_.Width.max;
         height = settings_.Height.max;
         frames = settings_.HeightMultiplier.value;
@@ -312,41 +325,47 @@ void MilDigitizer::ApplyLut() {
 }
 
 bool MilDigitizer::Close() {
-    if (OnOwnAcquisitionThread()) {
-        // The thread would have to wait for its own end.
+    DriverLock<std::mutex> lock(lifecycleMutex_);
+    // From the camera's own completion callback the close goes the usual way: the thread is let go
+    // (it ends when the callback returns, touching nothing of the camera). Unless another thread is
+    // closing the camera already and waits for this callback to return.
+    if (OnOwnAcquisitionThread() && closing_) {
         KC_LOG(1,
-               "MilDigitizer::Close: ERROR: called from the camera's own completion callback, port=%d; the camera "
-               "stays open\n",
+               "MilDigitizer::Close: WARNING: called from the camera's own completion callback while the camera "
+               "is being closed, port=%d\n",
                Port());
         return true;
     }
-    std::unique_lock<std::mutex> lock(lifecycleMutex_);
-    lifecycleIdle_.wait(lock, [this] { return !closing_; });
+    if (!WaitUntilIdle(lock)) {
+        KC_LOG(1, "MilDigitizer::Close: ERROR: called while the camera is being closed on this thread, port=%d\n",
+               Port());
+        return true;
+    }
 
     // A camera that is neither open nor bound has nothing new to store: its section was written
     // when it was last closed, and writing defaults of a never-opened camera would wipe what the
     // user configured.
     if (opened_ || Port() != -1) {
         if (settings_.BaslerPortAccessEnabled.value != 0) ReadBackCameraValues();
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        DriverLock<std::mutex> rows(rowsMutex_);
         settings_.Save(name_.c_str());
     } else {
         KC_LOG(2, "MilDigitizer::Close: camera %s is not bound to a port, its settings stay as stored\n",
                name_.c_str());
     }
 
-    share_.Stop();
-
     opened_ = false;
-    if (std::unique_ptr<GrabThread> thread = std::move(grabThread_)) {
-        // Not under the mutex: the completion callback may still be running and request a grab,
-        // which is then refused instead of waiting for this Close.
-        closing_ = true;
-        lock.unlock();
-        thread.reset();
-        lock.lock();
-        closing_ = false;
-    }
+    std::unique_ptr<GrabThread> thread = std::move(grabThread_);
+    // The threads stop without the mutex: the completion callback may still be running and request
+    // a grab, which is then refused instead of waiting for this Close, and a log callback of either
+    // thread may call back into this camera. `closing_` keeps the other lifecycle steps out.
+    closing_ = true;
+    closingThread_ = std::this_thread::get_id();
+    lock.unlock();
+    share_.Stop();
+    thread.reset();
+    lock.lock();
+    closing_ = false;
     // A request the thread did not reach before it stopped must not block every later grab.
     grabInProgress_ = false;
     ReleaseDigitizer();
@@ -371,28 +390,36 @@ void MilDigitizer::ReadBackCameraValues() {
 }
 
 bool MilDigitizer::Grab() {
-    std::lock_guard<std::mutex> lock(lifecycleMutex_);
-    const int port = Port();
-    if (!opened_) {
-        KC_LOG(1, "MilDigitizer::Grab: ERROR: camera not opened, on port=%d\n", port);
-        return false;
-    }
-    if (!grabThread_) {
-        KC_LOG(1, "MilDigitizer::Grab: ERROR: grab thread not initialized on port=%d\n", port);
-        return false;
-    }
-    if (!buffers_.IsInitialized()) {
-        KC_LOG(1, "MilDigitizer::Grab: ERROR: buffer not initialized on port=%d\n", port);
-        return false;
-    }
-    bool idle = false;
-    if (!grabInProgress_.compare_exchange_strong(idle, true)) {
-        KC_LOG(1, "MilDigitizer::Grab: WARNING: grab ignored, since another grab is in progress on port=%d\n",
-               port);
-        return false;
+    // The request reaches the thread after the lock is released, and after the line that announces
+    // it: the thread's own lines about the grab then follow it.
+    std::shared_ptr<os::AutoResetEvent> wake;
+    int port = -1;
+    {
+        DriverLock<std::mutex> lock(lifecycleMutex_);
+        port = Port();
+        if (!opened_) {
+            KC_LOG(1, "MilDigitizer::Grab: ERROR: camera not opened, on port=%d\n", port);
+            return false;
+        }
+        if (!grabThread_) {
+            KC_LOG(1, "MilDigitizer::Grab: ERROR: grab thread not initialized on port=%d\n", port);
+            return false;
+        }
+        if (!buffers_.IsInitialized()) {
+            KC_LOG(1, "MilDigitizer::Grab: ERROR: buffer not initialized on port=%d\n", port);
+            return false;
+        }
+        bool idle = false;
+        if (!grabInProgress_.compare_exchange_strong(idle, true)) {
+            KC_LOG(1, "MilDigitizer::Grab: WARNING: grab ignored, since another grab is in progress on port=%d\n",
+                   port);
+            return false;
+        }
+        // Kept alive by the request: a Close meanwhile ends the thread, and the signal then wakes nobody.
+        wake = grabThread_->WakeEvent();
     }
     KC_LOG(3, "MilDigitizer::Grab: port=%d\n", port);
-    grabThread_->Signal();
+    if (wake) wake->Set();
     return true;
 }
 
@@ -406,9 +433,13 @@ bool MilDigitizer::GetRowChecked(unsigned char *dst, int row, unsigned firstPix,
         return false;
     }
     bool result = false;
+    bool checked = false;
     long long rowCount = 0;
     bool read = false;
     {
+        // A writer of this camera waits for the readers: a callback called from inside the read could
+        // not change the camera.
+        Logger::DeferScope holdLines;
         // The common case: the published plan, no lock. Staging for 16-bit rows is this thread's own.
         os::ReadDomain::Reader reader(RowReaders());
         const RowPlan *plan = os::ReadDomain::Load(rowPlan_);
@@ -416,7 +447,7 @@ bool MilDigitizer::GetRowChecked(unsigned char *dst, int row, unsigned firstPix,
             const size_t stagingBytes = plan->StagingBytes();
             void *staging = stagingBytes != 0 ? reader.Scratch(stagingBytes) : nullptr;
             if (stagingBytes == 0 || staging != nullptr) {
-                result = plan->Read(dst, row, firstPix, lastPix, static_cast<uint16_t *>(staging));
+                result = plan->Read(dst, row, firstPix, lastPix, static_cast<uint16_t *>(staging), checked);
                 rowCount = plan->RowCount();
                 read = true;
             }
@@ -425,12 +456,13 @@ bool MilDigitizer::GetRowChecked(unsigned char *dst, int row, unsigned firstPix,
     if (!read) {
         // The ring is being re-allocated, or this thread could have no staging: the row is read once
         // the change is done, under the row lock, with the camera's own staging row.
-        std::lock_guard<std::mutex> rows(rowsMutex_);
+        DriverLock<std::mutex> rows(rowsMutex_);
         const RowPlan *plan = rowPlan_.load(std::memory_order_relaxed);
-        result = plan->Read(dst, row, firstPix, lastPix, buffers_.RowBuffer());
+        result = plan->Read(dst, row, firstPix, lastPix, buffers_.RowBuffer(), checked);
         rowCount = plan->RowCount();
     }
-    if (row == rowCount - 1) LogLastRow();
+    // Once the row and the columns were accepted, whatever the copy gave.
+    if (checked && row == rowCount - 1) LogLastRow();
     return result;
 }
 

@@ -9,9 +9,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "acquisition/mil_grab_buffers.h"
 #include "acquisition/row_plan.h"
+#include "driver/logger.h"
 #include "kestcam/kestcam.h"
 #include "mil/mil_api.h"
 #include "os/read_domain.h"
@@ -55,8 +57,8 @@ public:
     bool Grab();
     // Columns firstPix..lastPix (both included) of one row of the last grab into dst, 8 bits per
     // sample (three, blue-green-red, per pixel for a colour camera). Takes no lock unless the ring is
-    // being re-allocated at that moment. Callers run it inside a Logger::DeferScope: a host callback
-    // that changed this camera from inside the read would wait for the read to end.
+    // being re-allocated at that moment. What it logs inside the read waits for the read to end: a
+    // host callback that changed this camera from inside the read would wait for the read to end.
     // Inline for the common case (see RowPlan::ReadPlain): the host calls it once per row.
     bool GetRow(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix) {
         long long rowCount = 0;
@@ -147,7 +149,7 @@ private:
 
     private:
         MilDigitizer &camera_;
-        std::lock_guard<std::mutex> lock_;
+        DriverLock<std::mutex> lock_;
     };
 
     // Under the row lock: a plan of the current settings and ring replaces the published one, and
@@ -174,6 +176,10 @@ private:
     // True when called from this camera's own acquisition thread (its completion callback), which
     // an Open or Close would have to wait for.
     bool OnOwnAcquisitionThread() const;
+    // Waits, under lock, until no Close or StopThreads runs its part without the mutex. False at once
+    // when this very thread runs it (a host callback called back from inside it), which would wait
+    // for itself.
+    bool WaitUntilIdle(DriverLock<std::mutex> &lock);
 
     // Declared in the order of release: the thread goes before everything it uses.
     std::unique_ptr<GrabThread> grabThread_;
@@ -204,6 +210,7 @@ private:
     std::mutex lifecycleMutex_;
     std::condition_variable lifecycleIdle_;
     bool closing_ = false;
+    std::thread::id closingThread_; // the thread that set closing_
     // Every change of what row reads use (the ring, the table, the settings) one at a time, each
     // published as a new plan; row reads themselves take it only while a plan is not stable. Two
     // plans: the one readers may be using and the spare, which no reader can see.

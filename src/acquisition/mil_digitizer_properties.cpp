@@ -52,7 +52,7 @@ bool MilErrorPending() {
 
 bool MilDigitizer::SetProperty(const char *name, int value) {
     if (name == nullptr) return false;
-    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    DriverLock<std::mutex> lock(lifecycleMutex_);
     if (IsContinuousName(name)) {
         SetContinuousGrab(value != 0);
         return true;
@@ -110,7 +110,7 @@ bool MilDigitizer::SetProperty(const char *name, int value) {
 
 bool MilDigitizer::GetProperty(const char *name, int *out) {
     if (name == nullptr || out == nullptr) return false;
-    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    DriverLock<std::mutex> lock(lifecycleMutex_);
     if (Is(name, "MdigInquire")) return InquireStoredType(out);
     if (IsContinuousName(name)) {
         *out = IsContinuous() ? 1 : 0;
@@ -136,7 +136,7 @@ bool MilDigitizer::GetProperty(const char *name, int *out) {
             }
         }
     }
-    std::lock_guard<std::mutex> rows(rowsMutex_);
+    DriverLock<std::mutex> rows(rowsMutex_);
     for (const Param<int> *p : {&s.BaslerPortAccessEnabled, &s.LogLevel, &s.LogIntoFile, &s.HeightMultiplier,
                                 &s.GrabTimeout, &s.Use16bit, &s.Shift16bit, &s.UseLUT, &s.Height, &s.Width}) {
         if (Is(name, p->name)) {
@@ -179,12 +179,12 @@ bool MilDigitizer::InquireStoredType(int *out) {
 
 bool MilDigitizer::GetPropertyRange(const char *name, int &min, int &max) {
     if (name == nullptr) return false;
-    std::lock_guard<std::mutex> lock(lifecycleMutex_);
+    DriverLock<std::mutex> lock(lifecycleMutex_);
     return settings_.GetRange(name, min, max);
 }
 
 int MilDigitizer::SizeBand() {
-    std::lock_guard<std::mutex> rows(rowsMutex_);
+    DriverLock<std::mutex> rows(rowsMutex_);
     return buffers_.SizeBand();
 }
 

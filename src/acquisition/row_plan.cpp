@@ -46,8 +46,8 @@ bool RowPlan::SameAs(const RowPlan &o) const {
            get2d == o.get2d && getColor2d == o.getColor2d;
 }
 
-bool RowPlan::ReadChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix,
-                          uint16_t *staging) const {
+bool RowPlan::ReadChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging,
+                          bool &checked) const {
     const long long rowCount = RowCount();
     if (row < 0 || row >= rowCount) {
         KC_LOG(1, "MilDigitizer::GetRow: ERROR: invalid row number=%d height=%d frames=%d\n", row, height, frames);
@@ -61,6 +61,7 @@ bool RowPlan::ReadChecked(unsigned char *dst, int row, unsigned firstPix, unsign
                static_cast<int>(lastPix), static_cast<int>(firstPix), width);
         return false;
     }
+    checked = true;
 
     // The ring: an unallocated one has no height to divide by and no buffer to read.
     const unsigned ringRow = static_cast<unsigned>(row);

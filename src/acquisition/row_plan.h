@@ -92,13 +92,20 @@ struct RowPlan {
 
     // The camera's checks of row and columns, then the copy out of the ring and the conversion, each
     // refusal logged with its own line. staging holds StagingBytes(), or is null when none are needed.
-    bool Read(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging) const {
-        return ReadPlain(dst, row, firstPix, lastPix) || ReadChecked(dst, row, firstPix, lastPix, staging);
+    // checked turns true once the camera's checks of row and columns have passed, whatever follows.
+    bool Read(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging,
+              bool &checked) const {
+        if (ReadPlain(dst, row, firstPix, lastPix)) {
+            checked = true;
+            return true;
+        }
+        return ReadChecked(dst, row, firstPix, lastPix, staging, checked);
     }
 
 private:
     // Every case, one check after the other with its message.
-    bool ReadChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging) const;
+    bool ReadChecked(unsigned char *dst, int row, unsigned firstPix, unsigned lastPix, uint16_t *staging,
+                     bool &checked) const;
 };
 
 } // namespace kestcam

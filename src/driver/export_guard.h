@@ -9,10 +9,9 @@ namespace kestcam {
 
 // Runs body; on any exception runs onError (which logs the export's line) and returns failure.
 // Nothing escapes to the host, not even from onError. The export's messages reach the host's
-// callback when it is done, when none of the driver's locks is held any more.
+// callback as they are written, or, those written under a lock of the driver, once it is released.
 template <typename R, typename Body, typename OnError>
 R Guarded(R failure, Body &&body, OnError &&onError) noexcept {
-    Logger::DeferScope deferLog;
     try {
         return std::forward<Body>(body)();
     } catch (...) {

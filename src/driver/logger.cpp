@@ -2,6 +2,8 @@
 // lines held back while no system path is known.
 #include "driver/logger.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -11,13 +13,66 @@
 
 namespace kestcam {
 
-using detail::t_deferScope;
+// What a thread holds back while it holds a lock of the driver. Plain thread-local values: objects
+// with destructors are fragile in a library that threads may outlive; the lines are allocated only
+// when one is held, and freed when they go out.
+struct Logger::ThreadHold {
+    std::vector<Held> lines;
+    std::shared_ptr<HandOff::Gate> gate; // a thread that carries on from this one waits for it
+};
 
-// Delivered with this thread's locks released; a callback that calls back into the driver opens
-// scopes of its own, whose messages follow before the next held one.
-void Logger::DeferScope::DeliverHeld() {
-    for (const Held &held : held_)
-        Logger::Instance().Deliver(held.stamp.c_str(), held.message.c_str());
+struct Logger::HandOff::Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+};
+
+namespace {
+KC_TLS_INITIAL_EXEC thread_local int t_holdDepth = 0;
+KC_TLS_INITIAL_EXEC thread_local Logger::ThreadHold *t_hold = nullptr;
+} // namespace
+
+void Logger::DeferScope::Enter() {
+    ++t_holdDepth;
+}
+
+void Logger::DeferScope::Leave() {
+    if (--t_holdDepth > 0 || t_hold == nullptr) return;
+    // Taken off the thread first: a callback that calls back into the driver holds lines of its own.
+    std::unique_ptr<ThreadHold> hold(t_hold);
+    t_hold = nullptr;
+    Logger::Instance().DeliverHeld(*hold);
+}
+
+Logger::HandOff Logger::TakeHandOff() {
+    HandOff handOff;
+    if (t_hold == nullptr) return handOff;
+    if (!t_hold->gate) t_hold->gate = std::make_shared<HandOff::Gate>();
+    handOff.gate_ = t_hold->gate;
+    return handOff;
+}
+
+void Logger::FollowHandOff(const HandOff &handOff) {
+    if (!handOff.gate_) return;
+    HandOff::Gate &gate = *handOff.gate_;
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    gate.opened.wait_for(lock, std::chrono::milliseconds(kHandOffBoundMs), [&] { return gate.open; });
+}
+
+// With this thread's locks released. The whole batch goes out under the output lock, so a follower
+// let go by the gate (which waits for that lock) comes after it; a callback that calls back into the
+// driver on this thread logs in between, as the lock is recursive.
+void Logger::DeliverHeld(ThreadHold &hold) {
+    std::lock_guard<std::recursive_mutex> output(outputMutex_);
+    if (hold.gate) {
+        {
+            std::lock_guard<std::mutex> lock(hold.gate->mutex);
+            hold.gate->open = true;
+        }
+        hold.gate->opened.notify_all();
+    }
+    for (const Held &held : hold.lines)
+        Deliver(held.stamp.c_str(), held.message.c_str(), held.toFile);
 }
 
 Logger &Logger::Instance() {
@@ -54,21 +109,25 @@ void Logger::VPrint(int level, const char *format, va_list args) {
     std::snprintf(stamp, sizeof stamp, "%.2d/%.2d/%.2d %.2d:%.2d:%.2d: ", now.tm_mday, now.tm_mon + 1,
                   (now.tm_year + 1900) % 10, now.tm_hour, now.tm_min, now.tm_sec);
 
-    if (t_deferScope != nullptr) {
-        t_deferScope->held_.push_back({stamp, message});
+    // Whether the line goes to the file is decided now, as its level was: an open of another camera
+    // before it goes out does not change it.
+    const bool toFile = LogIntoFile();
+    if (t_holdDepth > 0) {
+        if (t_hold == nullptr) t_hold = new ThreadHold();
+        t_hold->lines.push_back({stamp, message, toFile});
         return;
     }
-    Deliver(stamp, message);
+    Deliver(stamp, message, toFile);
 }
 
-void Logger::Deliver(const char *stamp, const char *message) {
+void Logger::Deliver(const char *stamp, const char *message, bool toFile) {
     std::lock_guard<std::recursive_mutex> output(outputMutex_);
     if (DebugMsgProc proc = GetDebugMsgProc()) {
         proc(stamp);
         proc(message);
     }
 
-    if (!LogIntoFile()) return;
+    if (!toFile) return;
     const std::string path = SystemPath();
     if (path.empty()) {
         pendingLines_.emplace_back(message);

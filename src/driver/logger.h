@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,29 +25,51 @@ public:
     static constexpr int kStampSize = 128;
 
     // While a scope lives on a thread, that thread's messages are formatted at once but handed to
-    // the host's callback (and the log file) only when the thread's outermost scope ends. Every
-    // export runs inside one, and so does every driver thread's work that takes a camera's locks:
-    // the host's callback is never called while the calling thread holds a lock of the driver, so a
-    // callback that calls back into the driver cannot deadlock against another thread that logs
-    // while holding one.
-    // Inline: every export opens one, the row export once per row.
+    // the host's callback (and the log file) only when the thread's outermost scope ends. Every lock
+    // of the driver is taken inside one (DriverLock), and so is every stretch that has the same
+    // effect on a callback (a row read, which a writer of the camera waits for): the host's callback
+    // is never called while the calling thread holds a lock of the driver, so a callback that calls
+    // back into the driver cannot deadlock against another thread that logs while holding one. Once
+    // the thread holds none, its lines go out at once, so they reach the host in the order they were
+    // written and before any wait that follows.
     class DeferScope {
     public:
-        DeferScope();
-        ~DeferScope();
+        DeferScope() { Enter(); }
+        ~DeferScope() { Leave(); }
         DeferScope(const DeferScope &) = delete;
         DeferScope &operator=(const DeferScope &) = delete;
 
+        // The same without an object, for a lock released and taken again.
+        static void Enter();
+        static void Leave();
+    };
+
+    // Taken by a thread that another thread carries on from (a thread it starts) while it may
+    // still hold lines: FollowHandOff, on the other thread, waits until those lines have gone out,
+    // so that its own lines follow them. Empty when nothing was held.
+    class HandOff {
+    public:
+        HandOff() = default;
+
     private:
         friend class Logger;
-        struct Held {
-            std::string stamp;
-            std::string message;
-        };
-        void DeliverHeld();
-        bool outermost_;
-        std::vector<Held> held_;
+        struct Gate;
+        std::shared_ptr<Gate> gate_;
     };
+    static HandOff TakeHandOff();
+    static void FollowHandOff(const HandOff &handOff);
+    // How long a follower waits at most: only a safety bound, the thread it follows releases its
+    // locks without waiting for the follower.
+    static constexpr int kHandOffBoundMs = 10000;
+
+    // A line held back: its texts, and whether it goes to the file too.
+    struct Held {
+        std::string stamp;
+        std::string message;
+        bool toFile;
+    };
+    // The lines a thread holds back (defined where they are kept).
+    struct ThreadHold;
 
     // The single logger, built on first use; it lives until the process ends.
     static Logger &Instance();
@@ -80,8 +103,10 @@ public:
 
 private:
     Logger() = default;
-    // Hands one stamp and its message to the callback and the log file, as a pair.
-    void Deliver(const char *stamp, const char *message);
+    // Hands one stamp and its message to the callback and, when toFile (decided when the message
+    // was written), to the log file, as a pair.
+    void Deliver(const char *stamp, const char *message, bool toFile);
+    void DeliverHeld(ThreadHold &hold);
 
     // The callback and the path: held only to read or change them, never around a call out.
     mutable std::mutex stateMutex_;
@@ -95,21 +120,31 @@ private:
     std::vector<std::string> pendingLines_; // under outputMutex_
 };
 
-namespace detail {
-// The outermost scope of this thread, or null. A plain pointer: thread-local objects with
-// destructors are fragile in a library that threads may outlive.
-KC_TLS_INITIAL_EXEC inline thread_local Logger::DeferScope *t_deferScope = nullptr;
-} // namespace detail
+// A lock of the driver, taken inside a DeferScope: the thread's lines wait while it is held.
+// As std::unique_lock, for the waits of a condition variable (Inner); the lines stay held while
+// the thread waits there.
+template <typename Mutex> class DriverLock {
+public:
+    explicit DriverLock(Mutex &mutex) : lock_(mutex, std::defer_lock) { lock(); }
+    ~DriverLock() {
+        if (lock_.owns_lock()) unlock();
+    }
+    DriverLock(const DriverLock &) = delete;
+    DriverLock &operator=(const DriverLock &) = delete;
 
-inline Logger::DeferScope::DeferScope() : outermost_(detail::t_deferScope == nullptr) {
-    if (outermost_) detail::t_deferScope = this;
-}
+    void lock() {
+        Logger::DeferScope::Enter();
+        lock_.lock();
+    }
+    void unlock() {
+        lock_.unlock();
+        Logger::DeferScope::Leave();
+    }
+    std::unique_lock<Mutex> &Inner() { return lock_; }
 
-inline Logger::DeferScope::~DeferScope() {
-    if (!outermost_) return;
-    detail::t_deferScope = nullptr;
-    if (!held_.empty()) DeliverHeld();
-}
+private:
+    std::unique_lock<Mutex> lock_;
+};
 
 } // namespace kestcam
 

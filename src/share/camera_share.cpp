@@ -114,7 +114,11 @@ void CCameraShare::StartProcessingThread() {
     stopEvent_.Reset();
     waitFailures_ = 0;
     try {
-        thread_ = std::thread([this] { static_ThreadMain(this); });
+        // Its lines follow those of the thread that starts it, which holds them while under a lock.
+        thread_ = std::thread([this, handOff = Logger::TakeHandOff()] {
+            Logger::FollowHandOff(handOff);
+            static_ThreadMain(this);
+        });
     } catch (const std::system_error &e) {
         throw Win32Exception(e.code().value());
     }

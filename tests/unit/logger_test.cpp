@@ -1,6 +1,7 @@
 // Logger rules: level filter, line-feed rule, stamp format, callback pairs, log file and held lines.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -180,6 +181,50 @@ TEST_F(LoggerTest, CallbackMayLogAgainOnTheSameThread) {
     ASSERT_EQ(g_texts.size(), 4u);
     EXPECT_EQ(g_texts[1], "outer\n");
     EXPECT_EQ(g_texts[3], "nested\n");
+}
+
+// Lines written under a lock of the driver go out, in order, when the thread releases its last
+// one; each to the file as the switch stood when it was written.
+TEST_F(LoggerTest, HeldLinesGoOutWhenTheLastLockIsReleasedToTheFileAsDecidedWhenWritten) {
+    Logger &log = Logger::Instance();
+    std::mutex outer, inner;
+    {
+        DriverLock<std::mutex> a(outer);
+        log.Print(1, "first");
+        log.SetLogIntoFile(true);
+        {
+            DriverLock<std::mutex> b(inner);
+            log.Print(1, "second");
+        }
+        EXPECT_TRUE(g_texts.empty());
+        a.unlock();
+        EXPECT_EQ(g_texts.size(), 4u);
+        a.lock();
+        log.Print(1, "third");
+        log.SetLogIntoFile(false);
+    }
+    log.Print(1, "fourth");
+    ASSERT_EQ(g_texts.size(), 8u);
+    EXPECT_EQ(g_texts[1] + g_texts[3] + g_texts[5] + g_texts[7], "first\nsecond\nthird\nfourth\n");
+    EXPECT_EQ(ReadLog(LogFile()), "second\nthird\n");
+}
+
+// A thread started under a lock writes its lines after those its starter held.
+TEST_F(LoggerTest, AThreadHandedOnFromAHoldingThreadFollowsItsLines) {
+    std::mutex lock;
+    std::thread follower;
+    {
+        DriverLock<std::mutex> held(lock);
+        Logger::Instance().Print(1, "cause");
+        follower = std::thread([handOff = Logger::TakeHandOff()] {
+            Logger::FollowHandOff(handOff);
+            Logger::Instance().Print(1, "effect");
+        });
+        Logger::Instance().Print(1, "more of the cause");
+    }
+    follower.join();
+    ASSERT_EQ(g_texts.size(), 6u);
+    EXPECT_EQ(g_texts[1] + g_texts[3] + g_texts[5], "cause\nmore of the cause\neffect\n");
 }
 
 TEST_F(LoggerTest, SettingsFileSitsInTheSystemPathWithOneSeparatorAdded) {

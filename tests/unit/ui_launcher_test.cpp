@@ -4,11 +4,13 @@
 // pinned at the export, in the integration tests).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "acquisition/mil_digitizer.h"
+#include "driver/export_guard.h"
 #include "driver/logger.h"
 #include "mil/mil_app.h"
 #include "sim/sim_control.h"
@@ -118,6 +120,28 @@ TEST_F(ConfigureCamera, CancelAfterEditsAnswersOneAndChangesNeitherSettingsNorFi
         return s.HeightMultiplier.value;
     }),
               1);
+}
+
+std::vector<std::string> g_sheetLog;
+void KESTCAM_CDECL CaptureSheetLog(const char *text) { g_sheetLog.emplace_back(text); }
+
+// The host's message handlers run inside the sheet's modal loop, on the thread of configureCamera:
+// what the exports they call log reaches the host then, not when the sheet closes.
+TEST_F(ConfigureCamera, LinesOfExportsCalledWhileTheSheetIsOpenReachTheHostAtOnce) {
+    g_sheetLog.clear();
+    Logger::Instance().SetDebugMsgProc(&CaptureSheetLog);
+    ScriptedDialogService service;
+    bool seenInside = false;
+    service.onSheet = [&](ScriptedSheetRun &) {
+        // An export's body, as a timer of the host calls setProperty(..., "continuous", 1).
+        Guarded(0, [] { return MilApp::GetInstance().GetByName("Camera 1").SetProperty("continuous", 1); }, [] {});
+        seenInside = std::find(g_sheetLog.begin(), g_sheetLog.end(),
+                               "MilDigitizer::SetContinuousGrab: entering, mode=on\n") != g_sheetLog.end();
+        return false;
+    };
+    EXPECT_EQ(Guarded(1, [] { return ui::ConfigureCamera(nullptr, "Camera 1"); }, [] {}), 1);
+    Logger::Instance().SetDebugMsgProc(nullptr);
+    EXPECT_TRUE(seenInside);
 }
 
 TEST_F(ConfigureCamera, OkAnswersZeroAndSavesTheWholeSection) {
