@@ -157,6 +157,11 @@ TEST_F(AcquisitionRows, HeightMultiplierStacksConsecutiveFramesIntoOneImage) {
     }
     EXPECT_TRUE(Log().Contains("MilDigitizer::GetRow: the last row being fetched, port==4\n"));
     std::vector<uint8_t> target(2048);
+    // The last row with columns refused: the refusal only.
+    Log().Clear();
+    EXPECT_EQ(Driver().getCVLGrabRow(0, 4, target.data(), 2999, 5, 5), 0);
+    EXPECT_TRUE(Log().Contains("MilDigitizer::GetRow: ERROR: invalid column, lastPix=5 firstPix=5 width=2048\n"));
+    EXPECT_FALSE(Log().Contains("the last row being fetched"));
     EXPECT_EQ(Driver().getCVLGrabRow(0, 4, target.data(), 3000, 0, 2047), 0);
     EXPECT_TRUE(Log().Contains("MilDigitizer::GetRow: ERROR: invalid row number=3000 height=1000 frames=3\n"));
 }

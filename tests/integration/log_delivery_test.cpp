@@ -37,6 +37,13 @@ class LogDelivery : public AcquisitionTest {
 protected:
     std::string LogFile() const { return dir_.File("Kest.log"); }
 
+    // LogIntoFile is no stored setting: set on the open camera, it takes effect at its next open.
+    bool OpenLoggingIntoFile(const std::string &camera, int port) {
+        if (!Open(camera, port) || Driver().setProperty(0, port, "LogIntoFile", 1) != 1) return false;
+        Driver().closeCVLPort(0, port);
+        return Open(camera, port);
+    }
+
     // Each cause comes before its effect, the n-th time as the first, in the callback and the file.
     void ExpectInOrder(const std::vector<std::string> &fragments, int times) {
         const std::vector<std::string> sources[] = {Log().Messages(), FileLines(LogFile())};
@@ -44,9 +51,13 @@ protected:
             for (int n = 0; n < times; ++n) {
                 size_t previous = 0;
                 for (size_t f = 0; f < fragments.size(); ++f) {
-                    const size_t at = NthIndex(lines, fragments[f], n);
+                    // The file's lines are read without their line ends.
+                    const std::string text = fragments[f].substr(0, fragments[f].find('\n'));
+                    const size_t at = NthIndex(lines, text, n);
                     ASSERT_LT(at, lines.size()) << "missing occurrence " << n << " of " << fragments[f];
-                    if (f > 0) EXPECT_LT(previous, at) << fragments[f - 1] << " after " << fragments[f] << ", " << n;
+                    if (f > 0) {
+                        EXPECT_LT(previous, at) << fragments[f - 1] << " after " << fragments[f] << ", " << n;
+                    }
                     previous = at;
                 }
             }
@@ -56,9 +67,8 @@ protected:
 
 TEST_F(LogDelivery, AGrabsOwnLinesComeBeforeTheAcquisitionThreadsLinesAboutIt) {
     UseOneDigitizer("Width = 64\nHeight = 8");
-    WriteSettings("Camera 1", "LogIntoFile=1\n");
     ASSERT_EQ(Initialize(), 1);
-    ASSERT_TRUE(Open("Camera 1", 3));
+    ASSERT_TRUE(OpenLoggingIntoFile("Camera 1", 3));
     constexpr int kGrabs = 30;
     for (int n = 0; n < kGrabs; ++n) ASSERT_TRUE(GrabAndWait(3)) << n;
     ExpectInOrder({"doCVLGrab: grabberNo=0 portNo=3\n", "MilDigitizer::Grab: port=3\n",
@@ -70,12 +80,14 @@ TEST_F(LogDelivery, AGrabsOwnLinesComeBeforeTheAcquisitionThreadsLinesAboutIt) {
 TEST_F(LogDelivery, AShareStartComesBeforeTheSharingThreadsFirstLines) {
     UseOneDigitizer("Width = 64\nHeight = 8");
     const std::string name = "kclog-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    WriteSettings("Camera 1", "LogIntoFile=1\nShareCamera=1\nShareName=" + name + "\n");
+    WriteSettings("Camera 1", "ShareCamera=1\nShareName=" + name + "\n");
     ASSERT_EQ(Initialize(), 1);
+    ASSERT_TRUE(OpenLoggingIntoFile("Camera 1", 5));
+    Driver().closeCVLPort(0, 5);
     constexpr int kStarts = 10;
     for (int n = 0; n < kStarts; ++n) {
         ASSERT_TRUE(Open("Camera 1", 5)) << n;
-        ASSERT_TRUE(Log().WaitForCount("CCameraShare::ThreadMain: entering", static_cast<size_t>(n + 1)));
+        ASSERT_TRUE(Log().WaitForCount("CCameraShare::ThreadMain: entering", static_cast<size_t>(n + 3)));
         Driver().closeCVLPort(0, 5);
     }
     ExpectInOrder({"Starting share '" + name + "' for Camera 1", "CCameraShare::static_ThreadMain",
@@ -83,28 +95,28 @@ TEST_F(LogDelivery, AShareStartComesBeforeTheSharingThreadsFirstLines) {
                   kStarts);
 }
 
-// Open writes its first line before it takes the camera's LogIntoFile, its export's last line after.
+// Open writes its first line before it applies the camera's LogIntoFile, its export's last line after.
 TEST_F(LogDelivery, FileOutputIsDecidedWhenALineIsWrittenAcrossTwoCameras) {
     UseSimConfig("[System 0]\nDigitizers = 2\n[System 0 Digitizer 0]\nWidth = 64\nHeight = 4\n"
                  "[System 0 Digitizer 1]\nWidth = 64\nHeight = 4\n");
-    WriteSettings("Camera 1", "LogIntoFile=1\n");
-    WriteSettings("Camera 2", "LogIntoFile=0\n");
     ASSERT_EQ(Initialize(), 1);
-    ASSERT_TRUE(Open("Camera 1", 1));
-    ASSERT_TRUE(Open("Camera 2", 2));
+    ASSERT_TRUE(Open("Camera 2", 2));                // off, whatever was on before
+    ASSERT_TRUE(OpenLoggingIntoFile("Camera 1", 1)); // on
+    Driver().closeCVLPort(0, 2);
+    ASSERT_TRUE(Open("Camera 2", 3)); // off
     Driver().closeCVLPort(0, 1);
-    ASSERT_TRUE(Open("Camera 1", 1));
+    ASSERT_TRUE(Open("Camera 1", 1)); // on
     const std::vector<std::string> file = FileLines(LogFile());
     const auto count = [&](const std::string &line) { return std::count(file.begin(), file.end(), line); };
-    // Each open: what came after its own switch; Camera 2's open also what came before it, while
+    // Each open's lines after its own switch as it set it; Camera 2's open also those before, while
     // Camera 1's setting held; the close of Camera 1 while Camera 2's held: nothing.
     EXPECT_EQ(count("openCVLPort: -- Camera Camera 1 OPENED on port 1"), 2);
-    EXPECT_EQ(count("MilDigitizer::Open: port=2, id=0"), 1);
-    EXPECT_EQ(count("openCVLPort: -- Camera Camera 2 OPENED on port 2"), 0);
-    EXPECT_EQ(count("closeCVLPort: grabberNo=0, portNo=1"), 0);
     EXPECT_EQ(count("MilDigitizer::Open: port=1, id=0"), 0);
+    EXPECT_EQ(count("MilDigitizer::Open: port=3, id=0"), 1);
+    EXPECT_EQ(count("openCVLPort: -- Camera Camera 2 OPENED on port 3"), 0);
+    EXPECT_EQ(count("closeCVLPort: grabberNo=0, portNo=1"), 0);
     // The callback had every line.
-    EXPECT_EQ(Log().Count("MilDigitizer::Open: port=1, id=0\n"), 2u);
+    EXPECT_EQ(Log().Count("MilDigitizer::Open: port=1, id=0\n"), 3u);
 }
 
 // A single-frame grab outlasts the close's 3000 ms; its warning comes while the grab still runs,
