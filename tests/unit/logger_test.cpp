@@ -209,24 +209,6 @@ TEST_F(LoggerTest, HeldLinesGoOutWhenTheLastLockIsReleasedToTheFileAsDecidedWhen
     EXPECT_EQ(ReadLog(LogFile()), "second\nthird\n");
 }
 
-// A thread started under a lock writes its lines after those its starter held.
-TEST_F(LoggerTest, AThreadHandedOnFromAHoldingThreadFollowsItsLines) {
-    std::mutex lock;
-    std::thread follower;
-    {
-        DriverLock<std::mutex> held(lock);
-        Logger::Instance().Print(1, "cause");
-        follower = std::thread([handOff = Logger::TakeHandOff()] {
-            Logger::FollowHandOff(handOff);
-            Logger::Instance().Print(1, "effect");
-        });
-        Logger::Instance().Print(1, "more of the cause");
-    }
-    follower.join();
-    ASSERT_EQ(g_texts.size(), 6u);
-    EXPECT_EQ(g_texts[1] + g_texts[3] + g_texts[5], "cause\nmore of the cause\neffect\n");
-}
-
 TEST_F(LoggerTest, SettingsFileSitsInTheSystemPathWithOneSeparatorAdded) {
     const char sep = platform_paths::Separator();
     Logger::Instance().SetSystemPath("base");
