@@ -259,13 +259,25 @@ TEST_F(ShareTest, AClientThatStopsTakingNoticesIsSentTheNewestFrameOnceItTakesTh
     ASSERT_NO_FATAL_FAILURE(OpenShared(1, 1));
     ShareClient client;
     ASSERT_TRUE(Connect(client));
-    // Grabs until the pipe holds no more notices and one is left waiting for the client; then one
-    // more, which no copy of the server can be running into (a grab that completes while a frame is
-    // copied is skipped).
+    // Grabs until the pipe holds no more notices and one is left waiting for the client. Each grab
+    // waits for its frame to be shared (or held back): a grab that begins while the server still
+    // copies the last frame makes it skip that frame, and a server slower than back-to-back grabs
+    // (a loaded machine) would then never fill the pipe.
     const std::string held = "CCameraShare::ThreadMain: the client has not taken the last notice";
-    for (int n = 0; n < 20000 && !(n % 100 == 0 && Log().Contains(held)); ++n)
+    const std::string shared = "CCameraShare::SendFrame: image has been written to memory";
+    const auto count = [](const std::vector<std::string> &texts, const std::string &fragment) {
+        return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string &t) {
+            return t.find(fragment) != std::string::npos;
+        }));
+    };
+    for (size_t n = 1; !Log().Contains(held); ++n) {
+        ASSERT_LE(n, 20000u) << "the pipe never filled";
         ASSERT_TRUE(GrabAndWait(0));
-    ASSERT_TRUE(Log().WaitFor(held));
+        ASSERT_TRUE(Log().WaitUntil([&](const std::vector<std::string> &texts) {
+            return count(texts, shared) >= n || count(texts, held) > 0;
+        }));
+    }
+    // One more, which no copy of the server can be running into: it waits for the held notice.
     ASSERT_TRUE(GrabAndWait(0));
     const std::vector<uint8_t> latest = HostImage();
     // Without another grab: the queued notices, then the one left waiting, then the newest frame's.
