@@ -8,9 +8,11 @@ notice says a new image lies in the segment; it is copied out while the mutex is
 import ctypes
 import ctypes.util
 import errno
+import fcntl
 import logging
 import mmap
 import os
+import platform
 import socket
 import struct
 import sys
@@ -27,11 +29,18 @@ MESSAGE_SIZE = 12
 _MESSAGE = struct.Struct("<iii")
 _BYTES_PER_PIXEL = {1: 1, 3: 3}
 
-# The mutex object holds the pthread_mutex_t at offset 0 and, after it, the mark its creator writes
-# once the mutex is initialised; an opener never uses a mutex still being set up.
-_MUTEX_READY = 0x4B434D58
+# The mutex object holds the pthread_mutex_t at offset 0; any object at least that large is one. Its
+# maker holds an exclusive flock on it while it sets the mutex up, so an opener that gets a shared
+# one finds it ready.
 _CREATOR_GRACE_S = 1.0
-_MUTEX_OBJECT_MAX = 256  # a pthread_mutex_t and the mark; anything larger is some other object
+
+
+def _pthread_mutex_size():
+    """sizeof(pthread_mutex_t) of the C library (glibc: 40 bytes on 64-bit machines, 48 on arm64,
+    24 on 32-bit ones)."""
+    if ctypes.sizeof(ctypes.c_void_p) == 4:
+        return 24
+    return 48 if platform.machine().lower() in ("aarch64", "arm64") else 40
 
 
 def socket_path(name):
@@ -105,31 +114,32 @@ class SharedMutex:
         try:
             give_up = time.monotonic() + _CREATOR_GRACE_S
             while True:
-                size = os.fstat(self._fd).st_size
-                if size > _MUTEX_OBJECT_MAX:
-                    raise OSError("/%sMutex is not a share mutex (%d bytes)" % (name, size))
-                if size >= 16 and self._map is None:
-                    self._map = mmap.mmap(self._fd, size, mmap.MAP_SHARED, mmap.PROT_READ | mmap.PROT_WRITE)
-                if self._map is not None and self._ready():
+                size = self._size_once_made()
+                if size is not None and size >= _pthread_mutex_size():
                     break
+                if size is not None and size > 0:
+                    raise OSError("/%sMutex is not a share mutex (%d bytes)" % (name, size))
                 if time.monotonic() >= give_up:
                     raise OSError("/%sMutex is not an initialised share mutex" % name)
-                time.sleep(0.005)  # its creator is still setting it up
+                time.sleep(0.005)  # its maker is still setting it up
+            self._map = mmap.mmap(self._fd, _pthread_mutex_size(), mmap.MAP_SHARED, mmap.PROT_READ | mmap.PROT_WRITE)
             self._anchor = ctypes.c_char.from_buffer(self._map)
             self._address = ctypes.addressof(self._anchor)
         except BaseException:
             self.close()
             raise
 
-    def _ready(self):
-        # The mark follows the pthread_mutex_t, whose size the platform's C library decides: it is
-        # the only 4-aligned word of the object holding the mark (a mutex word holds flags, counts
-        # and thread ids, far below it).
-        size = len(self._map)
-        for offset in range(size - 4, 0, -4):
-            if struct.unpack_from("<I", self._map, offset)[0] == _MUTEX_READY:
-                return True
-        return False
+    def _size_once_made(self):
+        """The object's size once its maker is done with it (0: it has not begun); None while it
+        holds the object."""
+        try:
+            fcntl.flock(self._fd, fcntl.LOCK_SH | fcntl.LOCK_NB)
+        except BlockingIOError:
+            return None
+        try:
+            return os.fstat(self._fd).st_size
+        finally:
+            fcntl.flock(self._fd, fcntl.LOCK_UN)
 
     def acquire(self, timeout):
         """True once held; False when the mutex was not free within timeout seconds. An owner that
@@ -205,46 +215,51 @@ class ShareClient:
             try:
                 sock.settimeout(max(deadline - time.monotonic(), 0.001))
                 sock.connect(path)
+                self._sock = sock
+                self._handshake(deadline)
                 break
-            except (FileNotFoundError, ConnectionRefusedError) as error:
+            except (FileNotFoundError, ConnectionRefusedError, BlockingIOError, ConnectionResetError) as error:
+                # Not started yet, or serving another client: the server refuses (a non-blocking
+                # connect finding its one place taken fails with EAGAIN). A reset is taken as a
+                # refusal too.
+                self.close()
                 sock.close()
                 if time.monotonic() >= deadline:
                     raise TimeoutError("share %r not reachable at %s: %s" % (self.name, path, error))
-                time.sleep(0.05)  # the server has not started yet or serves another client
+                time.sleep(0.05)
             except BaseException:
+                self.close()
                 sock.close()
                 raise
-        self._sock = sock
-        try:
-            sock.send(_MESSAGE.pack(MAGIC, TYPE_DIMENSIONS, 0))
-            # Frame notices may come before the reply.
-            while True:
-                message = self._receive(deadline - time.monotonic())
-                if message is None:
-                    raise ConnectionError("share %r closed before it sent the dimensions" % self.name)
-                if len(message) == MESSAGE_SIZE and _MESSAGE.unpack(message)[0:2] == (MAGIC, TYPE_DIMENSIONS):
-                    break
-            message = self._receive(deadline - time.monotonic())
-            if message is None or len(message) != MESSAGE_SIZE:
-                raise ConnectionError("share %r sent no dimensions" % self.name)
-            self.width, self.height, self.format = _MESSAGE.unpack(message)
-            if self.width <= 0 or self.height <= 0 or self.format not in _BYTES_PER_PIXEL:
-                raise ConnectionError("share %r announced %dx%d format %d, which this client cannot use"
-                                      % (self.name, self.width, self.height, self.format))
-            fd = _shm_open(self.name, os.O_RDONLY)
-            try:
-                size = os.fstat(fd).st_size
-                if size < self.frame_bytes:
-                    raise ConnectionError("segment /%s holds %d bytes, less than one image of %d"
-                                          % (self.name, size, self.frame_bytes))
-                self._segment = mmap.mmap(fd, size, mmap.MAP_SHARED, mmap.PROT_READ)
-            finally:
-                os.close(fd)
-            self._mutex = SharedMutex(self.name)
-        except BaseException:
-            self.close()
-            raise
         log.debug("share %s: %dx%d, format %d", self.name, self.width, self.height, self.format)
+
+    def _handshake(self, deadline):
+        """Asks for the dimensions and maps the segment and the mutex they describe."""
+        self._sock.send(_MESSAGE.pack(MAGIC, TYPE_DIMENSIONS, 0))
+        # Frame notices may come before the reply.
+        while True:
+            message = self._receive(deadline - time.monotonic())
+            if message is None:
+                raise ConnectionError("share %r closed before it sent the dimensions" % self.name)
+            if len(message) == MESSAGE_SIZE and _MESSAGE.unpack(message)[0:2] == (MAGIC, TYPE_DIMENSIONS):
+                break
+        message = self._receive(deadline - time.monotonic())
+        if message is None or len(message) != MESSAGE_SIZE:
+            raise ConnectionError("share %r sent no dimensions" % self.name)
+        self.width, self.height, self.format = _MESSAGE.unpack(message)
+        if self.width <= 0 or self.height <= 0 or self.format not in _BYTES_PER_PIXEL:
+            raise ConnectionError("share %r announced %dx%d format %d, which this client cannot use"
+                                  % (self.name, self.width, self.height, self.format))
+        fd = _shm_open(self.name, os.O_RDONLY)
+        try:
+            size = os.fstat(fd).st_size
+            if size < self.frame_bytes:
+                raise ConnectionError("segment /%s holds %d bytes, less than one image of %d"
+                                      % (self.name, size, self.frame_bytes))
+            self._segment = mmap.mmap(fd, size, mmap.MAP_SHARED, mmap.PROT_READ)
+        finally:
+            os.close(fd)
+        self._mutex = SharedMutex(self.name)
 
     def close(self):
         if self._mutex is not None:

@@ -1,6 +1,10 @@
 """ShareClient against a shared camera: each frame it receives equals the rows the host reads
 through the exports (monochrome and blue-green-red), and it ends when the camera is closed."""
 
+import os
+import select
+import socket
+import threading
 import uuid
 
 import pytest
@@ -61,3 +65,35 @@ def test_a_share_nobody_serves_times_out(share_dir):
 def test_a_name_that_is_no_share_name_is_refused(name):
     with pytest.raises(ValueError):
         kestcam.ShareClient(name, timeout=0.1)
+
+
+def test_a_connection_reset_before_the_dimensions_is_taken_as_a_refusal_and_tried_again(system, driver, share_dir):
+    name = "kcpy" + uuid.uuid4().hex[:8]
+    path = kestcam.share.socket_path(name)
+    os.makedirs(os.path.dirname(path), mode=0o700, exist_ok=True)
+    # Something at the share's path that lets a client connect and then resets it: a listener that
+    # closes with the client's connection not yet accepted.
+    resetter = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    resetter.bind(path)
+    resetter.listen(4)
+    outcome = {}
+
+    def connect():
+        try:
+            outcome["client"] = kestcam.ShareClient(name, timeout=BOUND_S, use_numpy=False)
+        except BaseException as error:  # handed to the test's thread
+            outcome["error"] = error
+
+    thread = threading.Thread(target=connect, daemon=True)
+    thread.start()
+    assert select.select([resetter], [], [], BOUND_S)[0], "the client did not connect"
+    resetter.close()
+    system.one_digitizer(Width=WIDTH, Height=HEIGHT)
+    system.settings("Camera 1", ShareCamera=1, ShareName=name)
+    camera = driver().open("Camera 1", use_numpy=False)
+    thread.join(BOUND_S)
+    assert "error" not in outcome, outcome.get("error")
+    with camera, outcome["client"] as client:
+        assert (client.width, client.height) == (WIDTH, HEIGHT)
+        host = camera.grab(timeout=BOUND_S)
+        assert client.next_frame(timeout=BOUND_S).data == host.data

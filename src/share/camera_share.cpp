@@ -82,14 +82,34 @@ void CCameraShare::Start(const char *shareName) {
         KC_LOG(1, "ERROR: Failed to start camera sharing: %s", "no image buffer for the frame");
         return;
     }
+    // The pipe first: it holds the share name, which is one server's. Whatever the segment's and
+    // the mutex's names hold after that, no live server of this name uses.
+    try {
+        pipe_.Create(name);
+    } catch (const Win32Exception &e) {
+        if (e.IsNameTaken())
+            KC_LOG(1, "ERROR: Failed to start camera sharing: the share name '%s' is in use by another camera or process",
+                   name.c_str());
+        else
+            KC_LOG(1, "ERROR: Failed to start camera sharing: %s", e.what());
+        return;
+    }
+    if (!share::RemoveLeftObjects(name, &CNamedPipe::IsServed)) {
+        pipe_.Close();
+        KC_LOG(1, "ERROR: Failed to start camera sharing: the name of its mutex, '%sMutex', is a share in use",
+               name.c_str());
+        return;
+    }
     // Frames are never copied into a segment that is not mapped: without one, sharing does not start.
     if (!sharedMemory_.Create(name.c_str(), false, image_.Size())) {
+        pipe_.Close();
         KC_LOG(1, "ERROR: Failed to start camera sharing: %s", "no shared memory segment");
         return;
     }
     dimensions_ = ShareDimensions{width, height, colour ? kShareFormatBgr : kShareFormatMono};
     try {
-        pipe_.Create(name);
+        // A client may connect from here on: the thread takes it once it runs.
+        pipe_.Listen();
         StartProcessingThread();
     } catch (const Win32Exception &e) {
         KC_LOG(1, "ERROR: Failed to start camera sharing: %s", e.what());

@@ -18,14 +18,20 @@ namespace kestcam {
 class CNamedPipe {
 public:
     static constexpr int kBufferSize = 4096; // in and out buffer sizes, and the largest message read whole
+    // How long Disconnect waits for the client to take what is still in the pipe.
+    static constexpr int kFlushBoundMs = 250;
 
     CNamedPipe();
     ~CNamedPipe();
     CNamedPipe(const CNamedPipe &) = delete;
     CNamedPipe &operator=(const CNamedPipe &) = delete;
 
-    // Server end: creates the pipe instance.
+    // Server end: creates the pipe instance, which holds the share name: a second server of the
+    // name is refused (IsNameTaken). POSIX: clients are refused until Listen.
     void Create(const std::string &name);
+    // Server end: clients may connect from now on; they wait until Connect takes them. (A Windows
+    // instance takes them from its creation.)
+    void Listen();
     // Client end: opens the existing pipe of a server, in message read mode. A pipe whose one
     // instance is busy with another client is refused at once.
     void Open(const std::string &name);
@@ -51,9 +57,11 @@ public:
     bool IsWritePending();
     share::Waitable WriteWaitable() const;
 
-    // Ends the connection to the client, if one was started: a pending write is given a short
-    // while to complete, then everything pending is cancelled.
+    // Ends the connection to the client, if one was started. The client takes what is still in the
+    // pipe first (waited for at most the flush bound where disconnecting would discard it); then
+    // everything pending is cancelled.
     void Disconnect();
+    void SetFlushBound(int ms) { flushBoundMs_ = ms; }
     // Disconnect, then close the pipe.
     void Close();
     // Cancels the pending I/O of the pipe.
@@ -61,6 +69,8 @@ public:
 
     // Where the pipe of a share lives: "\\.\pipe\NAME", or the socket's path.
     static std::string PathFor(const std::string &name);
+    // A live server holds the share name (its pipe exists; POSIX: its lock file is held).
+    static bool IsServed(const std::string &name);
 
     bool IsConnected() const { return connected_ != 0; }
     bool IsOpen() const;
@@ -72,6 +82,7 @@ private:
     std::unique_ptr<State> state_;
     int connected_ = 0;
     int bufferSize_ = kBufferSize;
+    int flushBoundMs_ = kFlushBoundMs;
 };
 
 } // namespace kestcam

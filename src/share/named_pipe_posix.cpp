@@ -2,9 +2,12 @@
 // kept) at $XDG_RUNTIME_DIR/kestcam/NAME, else /tmp/kestcam-$UID/NAME, in a directory of mode 0700.
 // Outside clients rely on this form.
 //
-// One instance: the server listens only while it waits for a client, so a second client is
-// refused at once (ECONNREFUSED) while one is served. A lock file beside the socket tells a live
-// server from a socket file that a crashed one left; the stale file is replaced.
+// One instance: the server listens only while it waits for a client, with room for one connection
+// in the queue, and stops taking connections before it accepts that one. So a second client is
+// refused (ECONNREFUSED; a non-blocking connect finding the one place taken fails with EAGAIN),
+// never connected and then reset, also when several connect at once. A lock file beside the
+// socket, held while a server lives, tells a live server from a socket file that a crashed one left;
+// the stale file is replaced.
 #include "share/named_pipe.h"
 
 #include <algorithm>
@@ -27,8 +30,9 @@ namespace kestcam {
 
 namespace {
 
-// How long Disconnect lets a pending write complete.
-constexpr int kFlushBoundMs = 250;
+std::string LockPath(const std::string &dir, const std::string &name) {
+    return dir + "/." + name + ".lock";
+}
 
 std::string SocketDirectory() {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -65,10 +69,6 @@ void CloseFd(int &fd) {
     fd = -1;
 }
 
-void SetNonBlocking(int fd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
-
 } // namespace
 
 struct CNamedPipe::State {
@@ -76,7 +76,8 @@ struct CNamedPipe::State {
     std::string path;     // the socket
     std::string lockPath; // server: held while it serves this name
     int lockFd = -1;
-    int listenFd = -1; // server, while it waits for a client
+    int listenFd = -1; // server, until a client is accepted
+    bool listening = false;
     int peerFd = -1;   // the connection: accepted (server) or opened (client)
     bool readPending = false;
     void *readTarget = nullptr;
@@ -85,19 +86,27 @@ struct CNamedPipe::State {
     bool writePending = false;
     std::vector<char> writeBuffer;
 
-    void Listen() {
+    // A socket bound at the path, not yet taking connections: a client is refused until Listen.
+    void Bind() {
         // Only the lock holder gets here, so a file at the path is stale or our own from the last
         // client: either way it is replaced.
         unlink(path.c_str());
         int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) throw Win32Exception();
         const sockaddr_un address = Address(path);
-        if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || listen(fd, 1) != 0) {
+        if (bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
             const int error = errno;
             close(fd);
             throw Win32Exception(error);
         }
         listenFd = fd;
+        listening = false;
+    }
+    void Listen() {
+        if (listenFd < 0) Bind();
+        // Backlog 0: one connection waits for accept, any other is refused.
+        if (!listening && listen(listenFd, 0) != 0) throw Win32Exception();
+        listening = true;
     }
 };
 
@@ -124,7 +133,7 @@ void CNamedPipe::Create(const std::string &name) {
     const std::string dir = SocketDirectory();
     EnsurePrivateDirectory(dir);
     s.path = dir + "/" + name;
-    s.lockPath = dir + "/." + name + ".lock";
+    s.lockPath = LockPath(dir, name);
     Address(s.path); // refuses a path too long before anything is created
     const int lock = open(s.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0) throw Win32Exception();
@@ -137,11 +146,17 @@ void CNamedPipe::Create(const std::string &name) {
     s.server = true;
     name_ = name;
     try {
-        s.Listen();
+        s.Bind();
     } catch (...) {
         Close();
         throw;
     }
+}
+
+void CNamedPipe::Listen() {
+    State &s = *state_;
+    if (!s.server) throw Win32Exception(EBADF);
+    s.Listen();
 }
 
 void CNamedPipe::Open(const std::string &name) {
@@ -149,14 +164,14 @@ void CNamedPipe::Open(const std::string &name) {
     CheckName(name);
     State &s = *state_;
     const sockaddr_un address = Address(PathFor(name));
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) throw Win32Exception();
     if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        const int error = errno;
+        // The server's one place for a connection is taken: busy, as a refusal says.
+        const int error = errno == EAGAIN ? ECONNREFUSED : errno;
         close(fd);
         throw Win32Exception(error);
     }
-    SetNonBlocking(fd);
     s.server = false;
     s.path = address.sun_path;
     s.peerFd = fd;
@@ -169,7 +184,7 @@ share::Waitable CNamedPipe::Connect() {
     if (!s.server) throw Win32Exception(EBADF);
     // The last client has not been disconnected yet: its connection still holds the pipe.
     if (s.peerFd >= 0) throw Win32Exception(EISCONN);
-    if (s.listenFd < 0) s.Listen();
+    s.Listen();
     connected_ = 1;
     return share::Waitable{s.listenFd, POLLIN};
 }
@@ -178,14 +193,18 @@ bool CNamedPipe::FinishConnect() {
     State &s = *state_;
     if (s.peerFd >= 0) return true;
     if (s.listenFd < 0) throw Win32Exception(EBADF);
-    const int fd = accept4(s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return false;
-        throw Win32Exception();
-    }
-    s.peerFd = fd;
-    // One instance: nobody else gets in until this client has gone.
+    // One instance: from here on every other client is refused, until this one has gone. Closing the
+    // listener with a connection still queued would reset that client instead.
+    shutdown(s.listenFd, SHUT_RD);
+    int fd = -1;
+    do {
+        fd = accept4(s.listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    const int error = errno;
+    // The listener takes nobody any more: the next wait for a client makes a new one.
     CloseFd(s.listenFd);
+    if (fd < 0) throw Win32Exception(error);
+    s.peerFd = fd;
     return true;
 }
 
@@ -266,7 +285,7 @@ void CNamedPipe::Disconnect() {
     if (s.writePending && s.peerFd >= 0) {
         try {
             const share::Waitable writable = WriteWaitable();
-            if (share::WaitForAny(&writable, 1, kFlushBoundMs) == 0) IsWritePending();
+            if (share::WaitForAny(&writable, 1, flushBoundMs_) == 0) IsWritePending();
         } catch (const Win32Exception &) {
             // The client has gone: nothing is left to deliver.
         }
@@ -276,6 +295,15 @@ void CNamedPipe::Disconnect() {
     s.readPending = false;
     s.writePending = false;
     connected_ = 0;
+}
+
+bool CNamedPipe::IsServed(const std::string &name) {
+    if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) return false;
+    const int fd = open(LockPath(SocketDirectory(), name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd); // releases a lock it got
+    return held;
 }
 
 void CNamedPipe::Cancel() {

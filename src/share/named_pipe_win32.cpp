@@ -1,5 +1,5 @@
 // named_pipe_win32.cpp - the sharing pipe as a Win32 named pipe "\\.\pipe\NAME": duplex, message
-// type and read mode, overlapped I/O, one instance created by each server.
+// type and read mode, overlapped I/O, one instance in all: a second server of the name is refused.
 #include "share/named_pipe.h"
 
 #include <windows.h>
@@ -16,9 +16,10 @@ namespace {
 
 constexpr DWORD kOpenMode = 0x40000003; // PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED
 constexpr DWORD kPipeMode = 6;          // PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT
-constexpr DWORD kMaxInstances = 255;
-// How long Disconnect lets a pending write complete, and waits for cancelled I/O to end.
-constexpr DWORD kFlushBoundMs = 250;
+// One instance: the name is one server's, and while it serves a client the next one is refused.
+constexpr DWORD kMaxInstances = 1;
+// How long cancelled I/O is waited for.
+constexpr DWORD kSettleBoundMs = 250;
 
 std::string PipePath(const std::string &name) {
     return "\\\\.\\pipe\\" + name;
@@ -66,7 +67,7 @@ struct CNamedPipe::State {
     void Settle(Operation &op) {
         if (!op.pending) return;
         DWORD bytes = 0;
-        if (WaitForSingleObject(op.event, kFlushBoundMs) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(op.event, kSettleBoundMs) == WAIT_OBJECT_0)
             GetOverlappedResult(handle, &op.overlapped, &bytes, FALSE);
         op.pending = false;
     }
@@ -96,6 +97,10 @@ void CNamedPipe::Create(const std::string &name) {
     state_->handle = h;
     state_->server = true;
     name_ = name;
+}
+
+void CNamedPipe::Listen() {
+    // The instance takes clients since its creation.
 }
 
 void CNamedPipe::Open(const std::string &name) {
@@ -189,7 +194,7 @@ bool CNamedPipe::FinishRead(int &messageBytes) {
             DWORD status = ReadFile(s.handle, scratch.data(), static_cast<DWORD>(scratch.size()), nullptr, ov)
                                ? ERROR_SUCCESS
                                : GetLastError();
-            if (status == ERROR_IO_PENDING && WaitForSingleObject(s.read.event, kFlushBoundMs) != WAIT_OBJECT_0) {
+            if (status == ERROR_IO_PENDING && WaitForSingleObject(s.read.event, kSettleBoundMs) != WAIT_OBJECT_0) {
                 CancelIoEx(s.handle, ov);
                 s.Settle(s.read);
                 break;
@@ -253,6 +258,11 @@ share::Waitable CNamedPipe::WriteWaitable() const {
     return state_->write.AsWaitable();
 }
 
+bool CNamedPipe::IsServed(const std::string &name) {
+    // Waiting a moment for a free instance connects nothing: an instance exists, free or busy.
+    return WaitNamedPipeA(PipePath(name).c_str(), 1) != FALSE || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 void CNamedPipe::Cancel() {
     State &s = *state_;
     if (s.handle == INVALID_HANDLE_VALUE) return;
@@ -263,17 +273,44 @@ void CNamedPipe::Cancel() {
     s.Settle(s.write);
 }
 
+namespace {
+
+DWORD WINAPI FlushThread(LPVOID pipe) {
+    return FlushFileBuffers(static_cast<HANDLE>(pipe)) ? 0 : 1;
+}
+
+// FlushFileBuffers returns once the client has read everything in the pipe, and waits for ever for
+// one that stopped reading: it runs on a thread of its own, which is cancelled past the deadline.
+void FlushUntil(HANDLE pipe, ULONGLONG deadline) {
+    HANDLE thread = CreateThread(nullptr, 0, &FlushThread, pipe, 0, nullptr);
+    if (thread == nullptr) return;
+    const ULONGLONG now = GetTickCount64();
+    if (WaitForSingleObject(thread, now < deadline ? static_cast<DWORD>(deadline - now) : 0) != WAIT_OBJECT_0) {
+        CancelSynchronousIo(thread);
+        if (WaitForSingleObject(thread, kSettleBoundMs) != WAIT_OBJECT_0) {
+            // Disconnecting ends every wait on the pipe, the flush's as well.
+            DisconnectNamedPipe(pipe);
+            WaitForSingleObject(thread, INFINITE);
+        }
+    }
+    CloseHandle(thread);
+}
+
+} // namespace
+
 void CNamedPipe::Disconnect() {
     State &s = *state_;
     if (!connected_) return;
-    // A write the client has not taken within the bound is dropped: FlushFileBuffers would wait for
-    // a client that stopped reading for ever.
-    if (s.write.pending && WaitForSingleObject(s.write.event, kFlushBoundMs) == WAIT_OBJECT_0) {
+    // The client takes what is still in the pipe (a reply, the last notice) before it is
+    // disconnected, which would discard it; one that stopped reading is not waited for past the bound.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(flushBoundMs_);
+    if (s.write.pending && WaitForSingleObject(s.write.event, static_cast<DWORD>(flushBoundMs_)) == WAIT_OBJECT_0) {
         try {
             IsWritePending();
         } catch (const Win32Exception &) {
         }
     }
+    if (s.server && !s.write.pending && !s.connect.pending) FlushUntil(s.handle, deadline);
     Cancel();
     if (s.server) DisconnectNamedPipe(s.handle);
     connected_ = 0;

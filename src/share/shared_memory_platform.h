@@ -34,6 +34,13 @@ std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string &name);
 // it. Only the creator of the segment does this, when it releases the segment.
 void RemoveNamedMutex(const std::string &name);
 
+// For the server that has just taken the share name `name` (no live server holds it): removes what a
+// server of that name that ended without releasing them left, where names outlive their users
+// (POSIX: "/NAME" and "/NAMEMutex"), so that both are made anew. Processes that have them keep
+// them. isServed tells whether a live server holds a share name. False, removing nothing, when
+// "NAMEMutex" is the name of a live share: its segment cannot be this share's mutex.
+bool RemoveLeftObjects(const std::string &name, bool (*isServed)(const std::string &));
+
 // Where creating or opening a segment stopped, with the platform error of the failing call.
 enum class MapFailure { None, InUse, NoAccess, NoView };
 

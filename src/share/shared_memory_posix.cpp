@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
@@ -20,8 +21,10 @@ namespace kestcam::share {
 
 namespace {
 
-// The mutex object: the mutex at offset 0 (the part clients use), then the mark its creator sets
-// once the mutex is initialised, so that an opener never uses a mutex still being set up.
+// The mutex object: a robust, process-shared pthread mutex at offset 0 is all a user needs. An
+// object of at least that size, made by anyone, is accepted. The ones made here carry after the
+// mutex the mark that clients of earlier versions look for; while its maker sets it up it holds an
+// exclusive flock on it, and an opener takes a shared one to know that it is done.
 struct MutexBlock {
     pthread_mutex_t mutex;
     std::atomic<uint32_t> ready;
@@ -60,8 +63,8 @@ bool IsMutexObject(const void *view, size_t size) {
 
 class PosixMutex : public NamedMutex {
 public:
-    PosixMutex(MutexBlock *block, bool created) : block_(block), created_(created) {}
-    ~PosixMutex() override { munmap(block_, sizeof(MutexBlock)); }
+    PosixMutex(MutexBlock *block, size_t length, bool created) : block_(block), length_(length), created_(created) {}
+    ~PosixMutex() override { munmap(block_, length_); }
 
     bool Lock() override {
         const int rc = pthread_mutex_lock(&block_->mutex);
@@ -102,18 +105,20 @@ private:
         return rc == 0;
     }
 
-    MutexBlock *block_;
+    MutexBlock *block_; // only the mutex is touched in an object this process did not make
+    size_t length_;
     bool created_;
 };
 
-MutexBlock *MapBlock(int fd) {
-    void *view = mmap(nullptr, sizeof(MutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+MutexBlock *MapBlock(int fd, size_t length) {
+    void *view = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     return view == MAP_FAILED ? nullptr : static_cast<MutexBlock *>(view);
 }
 
+// Under an exclusive flock from before the object has a size until the mutex is set up.
 MutexBlock *CreateBlock(int fd) {
-    if (ftruncate(fd, sizeof(MutexBlock)) != 0) return nullptr;
-    MutexBlock *block = MapBlock(fd);
+    if (flock(fd, LOCK_EX) != 0 || ftruncate(fd, sizeof(MutexBlock)) != 0) return nullptr;
+    MutexBlock *block = MapBlock(fd, sizeof(MutexBlock));
     if (block == nullptr) return nullptr;
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
@@ -126,23 +131,26 @@ MutexBlock *CreateBlock(int fd) {
         return nullptr;
     }
     block->ready.store(kMutexReady, std::memory_order_release);
+    flock(fd, LOCK_UN);
     return block;
 }
 
-// An existing object: once its creator has sized and initialised it. Anything else under the name
-// (a segment, say) is not a mutex.
+// An existing object, once its maker is done with it: one that holds at least a pthread mutex.
+// Anything smaller is not a mutex. The bytes mapped (and touched) are the mutex's only.
 MutexBlock *OpenBlock(int fd) {
     const auto giveUp = std::chrono::steady_clock::now() + kCreatorGrace;
     for (;;) {
         struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-        const auto size = static_cast<size_t>(st.st_size);
-        if (size == sizeof(MutexBlock)) {
-            MutexBlock *block = MapBlock(fd);
-            if (block == nullptr) return nullptr;
-            if (block->ready.load(std::memory_order_acquire) == kMutexReady) return block;
-            munmap(block, sizeof(MutexBlock));
-        } else if (size != 0) {
+        // Without the shared lock the maker still holds it; with it and no size yet, the maker has
+        // not begun (or went before it began).
+        if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+            const bool known = fstat(fd, &st) == 0;
+            flock(fd, LOCK_UN);
+            if (!known || !S_ISREG(st.st_mode)) return nullptr;
+            const auto size = static_cast<size_t>(st.st_size);
+            if (size >= sizeof(pthread_mutex_t)) return MapBlock(fd, sizeof(pthread_mutex_t));
+            if (size != 0) return nullptr;
+        } else if (errno != EWOULDBLOCK && errno != EINTR) {
             return nullptr;
         }
         if (std::chrono::steady_clock::now() >= giveUp) return nullptr;
@@ -190,7 +198,30 @@ std::unique_ptr<NamedMutex> CreateNamedMutex(const std::string &name) {
         if (existing.Get() >= 0) block = OpenBlock(existing.Get());
     }
     if (block == nullptr) return nullptr;
-    return std::make_unique<PosixMutex>(block, created.Get() >= 0);
+    const bool made = created.Get() >= 0;
+    return std::make_unique<PosixMutex>(block, made ? sizeof(MutexBlock) : sizeof(pthread_mutex_t), made);
+}
+
+bool RemoveLeftObjects(const std::string &name, bool (*isServed)(const std::string &)) {
+    // "/NAMEMutex" is the segment of a live share of that name: it is not ours to remove, nor a
+    // mutex to use.
+    if (isServed(name + "Mutex")) return false;
+    const std::string segment = ObjectName(name);
+    // "/NAME" may be the mutex of the share whose name is NAME without "Mutex": that one stays,
+    // and creating the segment then finds the name in use.
+    bool anotherShareMutex = false;
+    const Fd fd(shm_open(segment.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    struct stat st {};
+    if (fd.Get() >= 0 && fstat(fd.Get(), &st) == 0 && static_cast<size_t>(st.st_size) == sizeof(MutexBlock)) {
+        void *view = mmap(nullptr, sizeof(MutexBlock), PROT_READ, MAP_SHARED, fd.Get(), 0);
+        if (view != MAP_FAILED) {
+            anotherShareMutex = IsMutexObject(view, sizeof(MutexBlock));
+            munmap(view, sizeof(MutexBlock));
+        }
+    }
+    if (!anotherShareMutex) shm_unlink(segment.c_str());
+    shm_unlink(ObjectName(name + "Mutex").c_str());
+    return true;
 }
 
 std::unique_ptr<SegmentMapping> MapSegment(const std::string &name, bool openExisting, unsigned size,

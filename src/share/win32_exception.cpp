@@ -12,4 +12,8 @@ bool Win32Exception::IsPeerGone() const {
     return IsPeerGoneError(code_);
 }
 
+bool Win32Exception::IsNameTaken() const {
+    return IsNameTakenError(code_);
+}
+
 } // namespace kestcam

@@ -19,6 +19,8 @@ public:
     const char *what() const noexcept override { return text_.c_str(); }
     // The other end of the pipe has gone (the client closed it, or the server did).
     bool IsPeerGone() const;
+    // A pipe of that name exists already: another server holds the share name.
+    bool IsNameTaken() const;
 
 private:
     int code_;
@@ -31,5 +33,7 @@ int LastPlatformError();
 std::string PlatformErrorText(int code);
 // True for the codes that mean the pipe's other end has gone.
 bool IsPeerGoneError(int code);
+// True for the codes with which creating a pipe finds its name held by another server.
+bool IsNameTakenError(int code);
 
 } // namespace kestcam

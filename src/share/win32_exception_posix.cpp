@@ -25,4 +25,9 @@ bool IsPeerGoneError(int code) {
     return code == EPIPE || code == ECONNRESET || code == ENOTCONN;
 }
 
+bool IsNameTakenError(int code) {
+    // The share's lock file is held.
+    return code == EADDRINUSE;
+}
+
 } // namespace kestcam

@@ -25,4 +25,9 @@ bool IsPeerGoneError(int code) {
     return code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA || code == ERROR_PIPE_NOT_CONNECTED;
 }
 
+bool IsNameTakenError(int code) {
+    // The one instance exists (busy), or a pipe of that name was made with other settings.
+    return code == ERROR_PIPE_BUSY || code == ERROR_ACCESS_DENIED;
+}
+
 } // namespace kestcam

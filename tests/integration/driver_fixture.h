@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -74,6 +75,12 @@ public:
                        return t.find(fragment) != std::string::npos;
                    })) >= n;
         });
+    }
+    // Waits until done holds for the texts so far; false after the time-out.
+    bool WaitUntil(const std::function<bool(const std::vector<std::string> &texts)> &done,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return done(texts_); });
     }
     // Waits until a text containing fragment arrives; false after the time-out.
     bool WaitFor(const std::string &fragment, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {

@@ -20,6 +20,15 @@
 #include "share/share_client.h"
 #include "share/shared_memory.h"
 #include "support/child_process.h"
+#include "support/contract_mutex.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace kestcam::test {
 namespace {
@@ -78,6 +87,37 @@ const int g_shareChild = [] {
     return 0;
 }();
 
+#ifndef _WIN32
+// A host in another process that shares "Camera 1": this program started again with
+// KESTCAM_SHARE_HOST set to "SYSTEM_PATH;FIFO". Once the camera is open it writes to FIFO, then
+// waits to be killed.
+int RunShareHost(const std::string &spec) {
+    const size_t a = spec.find(';');
+    if (a == std::string::npos) return 20;
+    const std::string system = spec.substr(0, a);
+    Driver().setSystemPath(system.c_str());
+    int geometry[2] = {0, 0};
+    if (Driver().initialize(system.c_str(), nullptr) != 1 || Driver().openCVLPort(0, 0, "Camera 1", geometry) != 1)
+        return 21;
+    const int ready = open(spec.substr(a + 1).c_str(), O_WRONLY | O_CLOEXEC);
+    if (ready < 0 || write(ready, "1", 1) != 1) return 22;
+    for (;;)
+        pause();
+}
+
+const int g_shareHost = [] {
+    const char *spec = std::getenv("KESTCAM_SHARE_HOST");
+    if (spec != nullptr && spec[0] != '\0') std::exit(RunShareHost(spec));
+    return 0;
+}();
+
+bool ObjectExists(const std::string &name) {
+    const int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+#endif
+
 // A frame of one grab of the 8-bit ramp: every sample follows the frame number of its buffer, the
 // first buffer's number read from the first sample. Colour samples are blue, green, red.
 bool IsOneGrab(const std::vector<uint8_t> &f, int frames, int bytesPerPixel) {
@@ -107,10 +147,10 @@ protected:
     }
     void OpenShared(int bands = 1, int frames = 2) { OpenShared(bands, frames, name_); }
 
-    std::vector<uint8_t> HostImage(int bytesPerPixel = 1) {
+    std::vector<uint8_t> HostImage(int bytesPerPixel = 1, int port = 0) {
         std::vector<uint8_t> image;
         for (int r = 0; r < rows_; ++r) {
-            const std::vector<uint8_t> row = Row(0, r, bytesPerPixel);
+            const std::vector<uint8_t> row = Row(port, r, bytesPerPixel);
             image.insert(image.end(), row.begin(), row.end());
         }
         return image;
@@ -217,6 +257,68 @@ TEST_F(ShareTest, ASecondClientIsRefusedAtOnceWhileOneIsServedAndServedOnceItHas
     EXPECT_TRUE(Connect(second));
 }
 
+// The error a client's open of a busy pipe reports.
+#ifdef _WIN32
+constexpr int kBusy = 231; // ERROR_PIPE_BUSY
+#else
+constexpr int kBusy = ECONNREFUSED;
+#endif
+
+TEST_F(ShareTest, OfClientsThatConnectTogetherOneIsServedAndTheOthersAreRefusedNeverReset) {
+    ASSERT_NO_FATAL_FAILURE(OpenShared());
+    constexpr int kRounds = 10;
+    constexpr int kClients = 3;
+    for (int round = 1; round <= kRounds; ++round) {
+        ASSERT_TRUE(ServerWaitsFor(static_cast<size_t>(round)));
+        std::vector<std::unique_ptr<ShareClient>> clients;
+        std::vector<std::string> errors(kClients);
+        std::vector<std::thread> threads;
+        std::promise<void> go;
+        const std::shared_future<void> started = go.get_future().share();
+        std::atomic<int> served{0};
+        for (int i = 0; i < kClients; ++i) {
+            clients.push_back(std::make_unique<ShareClient>());
+            threads.emplace_back([&, i] {
+                started.wait();
+                if (clients[i]->Connect(name_, kBoundMs, errors[i])) ++served;
+            });
+        }
+        go.set_value();
+        for (std::thread &t : threads)
+            t.join();
+        EXPECT_EQ(served.load(), 1) << "round " << round;
+        for (int i = 0; i < kClients; ++i) {
+            if (clients[i]->IsConnected()) continue;
+            EXPECT_NE(errors[i].find("(error " + std::to_string(kBusy) + ")"), std::string::npos)
+                << "round " << round << ": " << errors[i];
+        }
+    }
+}
+
+TEST_F(ShareTest, ASecondCameraWithTheSameShareNameIsRefusedAndTheFirstSharesOn) {
+    const std::string digitizer =
+        "Width = " + std::to_string(kWidth) + "\nHeight = " + std::to_string(kHeight) + "\n";
+    UseSimConfig("[System 0]\nDescriptor = M_SYSTEM_SOLIOS\nDigitizers = 2\n[System 0 Digitizer 0]\n" + digitizer +
+                 "[System 0 Digitizer 1]\n" + digitizer);
+    WriteSettings("Camera 1", "ShareCamera=1\nShareName=" + name_ + "\n");
+    WriteSettings("Camera 2", "ShareCamera=1\nShareName=" + name_ + "\n");
+    ASSERT_EQ(Initialize(), 1);
+    ASSERT_TRUE(Open("Camera 1", 0));
+    ASSERT_TRUE(Open("Camera 2", 1));
+    EXPECT_TRUE(Log().Contains("ERROR: Failed to start camera sharing: the share name '" + name_ +
+                               "' is in use by another camera or process"));
+    ShareClient client;
+    ASSERT_TRUE(Connect(client));
+    ASSERT_TRUE(GrabAndWait(1));
+    ASSERT_TRUE(GrabAndWait(0));
+    EXPECT_EQ(NextFrame(client), HostImage(1, 0));
+    // Closing the refused camera takes nothing of the first one's share away.
+    Driver().closeCVLPort(0, 1);
+    ASSERT_TRUE(GrabAndWait(0));
+    EXPECT_EQ(NextFrame(client), HostImage(1, 0));
+    EXPECT_EQ(Log().Count("CCameraShare::static_ThreadMain"), 1u);
+}
+
 TEST_F(ShareTest, WithoutAClientGrabsCompleteAndNothingIsWritten) {
     ASSERT_NO_FATAL_FAILURE(OpenShared());
     for (int n = 0; n < 3; ++n)
@@ -259,13 +361,25 @@ TEST_F(ShareTest, AClientThatStopsTakingNoticesIsSentTheNewestFrameOnceItTakesTh
     ASSERT_NO_FATAL_FAILURE(OpenShared(1, 1));
     ShareClient client;
     ASSERT_TRUE(Connect(client));
-    // Grabs until the pipe holds no more notices and one is left waiting for the client; then one
-    // more, which no copy of the server can be running into (a grab that completes while a frame is
-    // copied is skipped).
+    // Grabs until the pipe holds no more notices and one is left waiting for the client. Each grab
+    // waits for its frame to be shared (or held back): a grab that begins while the server still
+    // copies the last frame makes it skip that frame, and a server slower than back-to-back grabs
+    // (a loaded machine) would then never fill the pipe.
     const std::string held = "CCameraShare::ThreadMain: the client has not taken the last notice";
-    for (int n = 0; n < 20000 && !(n % 100 == 0 && Log().Contains(held)); ++n)
+    const std::string shared = "CCameraShare::SendFrame: image has been written to memory";
+    const auto count = [](const std::vector<std::string> &texts, const std::string &fragment) {
+        return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string &t) {
+            return t.find(fragment) != std::string::npos;
+        }));
+    };
+    for (size_t n = 1; !Log().Contains(held); ++n) {
+        ASSERT_LE(n, 20000u) << "the pipe never filled";
         ASSERT_TRUE(GrabAndWait(0));
-    ASSERT_TRUE(Log().WaitFor(held));
+        ASSERT_TRUE(Log().WaitUntil([&](const std::vector<std::string> &texts) {
+            return count(texts, shared) >= n || count(texts, held) > 0;
+        }));
+    }
+    // One more, which no copy of the server can be running into: it waits for the held notice.
     ASSERT_TRUE(GrabAndWait(0));
     const std::vector<uint8_t> latest = HostImage();
     // Without another grab: the queued notices, then the one left waiting, then the newest frame's.
@@ -371,15 +485,20 @@ TEST_P(ShareStartFailures, LeaveTheCameraGrabbingWithAClearMessage) {
     EXPECT_TRUE(Log().Contains("CCameraShare::Stop: Stopped share for Camera 1"));
 }
 
+const StartCase kStartCases[] = {
+    StartCase{"EmptyName", Obstacle::EmptyName, "ERROR: Failed to start camera sharing: the share name is empty"},
+    StartCase{"NameOfAnotherObject", Obstacle::NameOfAnotherObject,
+              "CSharedMemory::CSharedMemory: ERROR: Shared memory segment already in use"},
+#ifdef _WIN32
+    // A segment someone still has open. (POSIX names outlive their users: there the server, holding
+    // the share name, makes a new one; see ShareLeftovers.)
+    StartCase{"SmallerExistingSegment", Obstacle::SmallerSegment,
+              "CSharedMemory::CSharedMemory: ERROR: Failed allocate required size shared memory for image"},
+#endif
+};
+
 INSTANTIATE_TEST_SUITE_P(
-    Share, ShareStartFailures,
-    ::testing::Values(
-        StartCase{"EmptyName", Obstacle::EmptyName,
-                  "ERROR: Failed to start camera sharing: the share name is empty"},
-        StartCase{"NameOfAnotherObject", Obstacle::NameOfAnotherObject,
-                  "CSharedMemory::CSharedMemory: ERROR: Shared memory segment already in use"},
-        StartCase{"SmallerExistingSegment", Obstacle::SmallerSegment,
-                  "CSharedMemory::CSharedMemory: ERROR: Failed allocate required size shared memory for image"}),
+    Share, ShareStartFailures, ::testing::ValuesIn(kStartCases),
     [](const ::testing::TestParamInfo<StartCase> &info) { return info.param.label; });
 
 TEST_F(ShareTest, BackToBackGrabbingAtFullSpeedSharesNoTornFrameAndCloseReturns) {
@@ -441,6 +560,59 @@ TEST_F(ShareTest, BackToBackGrabbingAtFullSpeedSharesNoTornFrameAndCloseReturns)
     EXPECT_GE(received, kBursts);
     EXPECT_EQ(torn, 0);
 }
+
+#ifndef _WIN32
+enum class Leftover { KilledHost, ContractMutex };
+struct LeftoverCase {
+    const char *label;
+    Leftover leftover;
+};
+
+void PrintTo(const LeftoverCase &c, std::ostream *os) {
+    *os << c.label;
+}
+
+class ShareLeftovers : public ShareTest, public ::testing::WithParamInterface<LeftoverCase> {};
+
+// Objects under the share's names that no live server holds are made anew: a larger image than the
+// one they were made for is shared.
+TEST_P(ShareLeftovers, AreReplacedAndALargerImageIsShared) {
+    std::unique_ptr<test::ContractMutex> contract;
+    if (GetParam().leftover == Leftover::KilledHost) {
+        UseOneDigitizer("Width = " + std::to_string(kWidth) + "\nHeight = " + std::to_string(kHeight));
+        WriteSettings("Camera 1", "ShareCamera=1\nShareName=" + name_ + "\nHeightMultiplier=1\n");
+        TempDir fifoDir;
+        const std::string fifo = fifoDir.File("ready");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const int ready = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(ready, 0);
+        ScopedEnv host("KESTCAM_SHARE_HOST", dir_.Str() + ";" + fifo);
+        ChildProcess child;
+        ASSERT_TRUE(child.Start({}));
+        pollfd p{ready, POLLIN, 0};
+        const int polled = poll(&p, 1, kBoundMs);
+        close(ready);
+        ASSERT_EQ(polled, 1) << "the host did not open its camera";
+        EXPECT_EQ(child.Wait(std::chrono::milliseconds(0)), -1); // SIGKILL
+        EXPECT_TRUE(ObjectExists(name_));
+    } else {
+        contract = std::make_unique<test::ContractMutex>(name_ + "Mutex", sizeof(pthread_mutex_t));
+        ASSERT_TRUE(contract->Made());
+    }
+    ASSERT_TRUE(ObjectExists(name_ + "Mutex"));
+    ASSERT_NO_FATAL_FAILURE(OpenShared(1, 4));
+    EXPECT_FALSE(Log().Contains("Failed to start camera sharing")) << ::testing::PrintToString(Log().Messages());
+    ShareClient client;
+    ASSERT_TRUE(Connect(client));
+    ASSERT_TRUE(GrabAndWait(0));
+    EXPECT_EQ(NextFrame(client), HostImage());
+}
+
+INSTANTIATE_TEST_SUITE_P(Share, ShareLeftovers,
+                         ::testing::Values(LeftoverCase{"OfAHostKilledWhileSharing", Leftover::KilledHost},
+                                           LeftoverCase{"AMutexObjectMadeToTheContract", Leftover::ContractMutex}),
+                         [](const ::testing::TestParamInfo<LeftoverCase> &info) { return info.param.label; });
+#endif
 
 } // namespace
 } // namespace kestcam::test

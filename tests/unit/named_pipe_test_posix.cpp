@@ -49,6 +49,14 @@ TEST(NamedPipePosix, AStaleSocketFileIsReplacedAndALiveServerKeepsItsName) {
     CNamedPipe server;
     server.Create(name);
     CNamedPipe client;
+    // Bound, not yet taking clients: refused until the server listens.
+    try {
+        client.Open(name);
+        ADD_FAILURE() << "a client got in before the server listened";
+    } catch (const Win32Exception &e) {
+        EXPECT_EQ(e.GetErrorCode(), ECONNREFUSED);
+    }
+    server.Listen();
     client.Open(name);
     CNamedPipe rival;
     try {
