@@ -90,8 +90,7 @@ public:
     // inquiry pass-through (StoreValue first), the serial camera's parameters while
     // BaslerPortAccessEnabled is set, settings by key, and "GenICam:<Feature>" for a feature of the
     // open camera when the imaging library gives feature access. False for a null or unknown name.
-    // They run
-    // one at a time with Open and Close.
+    // They run one at a time with Open and Close.
     bool SetProperty(const char *name, int value);
     // out is written only on success.
     bool GetProperty(const char *name, int *out);
