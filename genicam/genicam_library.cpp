@@ -15,6 +15,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 namespace kestcam::genicam {
 namespace {
@@ -294,9 +295,8 @@ void GenicamLibrary::AppFree(MilId app) {
         FreeAllLocked();
         appId_ = 0;
     }
-    // The cameras close outside the lock: a lost camera takes seconds to let go.
-    for (auto &dig : closing)
-        dig->freed = true;
+    // The cameras close outside the lock.
+    Close(closing);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -384,8 +384,7 @@ void GenicamLibrary::SysFree(MilId system) {
             b = b->second->system == system ? buffers_.erase(b) : std::next(b);
         systems_.erase(it);
     }
-    for (auto &dig : closing)
-        dig->freed = true;
+    Close(closing);
 }
 
 void GenicamLibrary::FreeAllLocked() {
@@ -695,6 +694,7 @@ bool GenicamLibrary::Grab(MilId digitizer, const MilId *bufferIds, MilInt count,
                     std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
                         .count();
                 if (elapsedUs >= timeoutMs * 1000) {
+                    dig->silent = true;
                     SetError("%s: frame %d of %d: no frame from camera %s within the time-out of %lld ms",
                              function, frame, static_cast<int>(count), dig->deviceId.c_str(),
                              static_cast<long long>(timeoutMs));
@@ -704,6 +704,7 @@ bool GenicamLibrary::Grab(MilId digitizer, const MilId *bufferIds, MilInt count,
             }
             received = arv_stream_timeout_pop_buffer(dig->stream, static_cast<guint64>(sliceUs));
         }
+        dig->silent = false;
         // The stream buffer goes back to the camera's queue whatever happens to the frame.
         struct Requeue {
             ArvStream *stream;
@@ -756,8 +757,43 @@ void GenicamLibrary::DigFree(MilId digitizer) {
         digitizers_.erase(it);
     }
     dig->freed = true;
-    // A grab still running ends within one wait slice; the camera closes with the last holder.
-    std::lock_guard<std::mutex> grabLock(dig->grabMutex);
+    {
+        // A grab still running ends within one wait slice.
+        std::lock_guard<std::mutex> grabLock(dig->grabMutex);
+    }
+    std::vector<std::shared_ptr<GenicamDigitizer>> closing{std::move(dig)};
+    Close(closing);
+}
+
+void GenicamLibrary::Close(std::vector<std::shared_ptr<GenicamDigitizer>> &digitizers) {
+    for (std::shared_ptr<GenicamDigitizer> &dig : digitizers) {
+        dig->freed = true;
+        if (dig->silent) closer_.Add(std::move(dig));
+    }
+    // The others close here, as the last holder lets go.
+    digitizers.clear();
+}
+
+void BackgroundCloser::Add(std::shared_ptr<GenicamDigitizer> digitizer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back(std::move(digitizer));
+    if (!started_) {
+        started_ = true;
+        std::thread([this] { Run(); }).detach();
+    }
+    wake_.notify_one();
+}
+
+void BackgroundCloser::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return !pending_.empty(); });
+        std::shared_ptr<GenicamDigitizer> dig = std::move(pending_.back());
+        pending_.pop_back();
+        lock.unlock();
+        dig.reset(); // the Aravis objects go here, unanswered commands and all
+        lock.lock();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -56,6 +57,25 @@ struct GenicamDigitizer {
     std::atomic<bool> sequenceRunning{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<int64_t> grabTimeoutMs{-1}; // negative: no time-out
+    // The last grab heard nothing from the camera within its time-out: the camera may be gone, and
+    // every command to it would cost seconds.
+    std::atomic<bool> silent{false};
+};
+
+// Closes cameras that stopped answering on a thread of its own: Aravis's farewell commands to a
+// lost camera (stop, stream and control release) go unanswered for seconds each, and the host's
+// close should not wait for them. Owned by the library, which lives as long as the process.
+class BackgroundCloser {
+public:
+    void Add(std::shared_ptr<GenicamDigitizer> digitizer);
+
+private:
+    void Run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::shared_ptr<GenicamDigitizer>> pending_;
+    bool started_ = false;
 };
 
 class GenicamLibrary {
@@ -105,6 +125,8 @@ private:
     std::vector<DeviceInfo> DevicesOf(const std::string &descriptor) const;
     bool Grab(MilId digitizer, const MilId *buffers, MilInt count, bool sequence, const char *function);
     void FreeAllLocked();
+    // Lets go of freed cameras: one that stopped answering closes in the background.
+    void Close(std::vector<std::shared_ptr<GenicamDigitizer>> &digitizers);
 
     std::mutex mutex_; // guards the members below
     MilId appId_ = 0;
@@ -113,6 +135,7 @@ private:
     std::map<MilId, System> systems_;
     std::map<MilId, std::shared_ptr<GenicamDigitizer>> digitizers_;
     std::map<MilId, std::shared_ptr<GenicamBuffer>> buffers_;
+    BackgroundCloser closer_;
 };
 
 // The calling thread's pending error (every call but MappGetError clears it first).

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "genicam_fixture.h"
+#include "view/raw_http.h"
+#include "view/view_process.h"
 
 namespace kestcam::test {
 namespace {
@@ -147,6 +149,34 @@ TEST_F(GenicamTest, CommandLineHostListsAndGrabsTheCamera) {
     EXPECT_EQ(magic, "P5");
     EXPECT_EQ(width, 128);
     EXPECT_EQ(height, 16);
+}
+
+TEST_F(GenicamTest, LiveViewSlidersAreTheCamerasExposureAndGain) {
+#if !defined(KESTCAM_GENICAM_VIEW)
+    GTEST_SKIP() << "the live view is not part of this build";
+#endif
+    ASSERT_TRUE(camera_.Start("127.0.0.1"));
+    UseDcf("Camera 1", "Width=128\nHeight=16");
+    ViewProcess view;
+    std::string why;
+    ASSERT_TRUE(
+        view.Start({"--system-path", dir_.Str(), "view", "--camera", "Camera 1", "--listen", "127.0.0.1:0"},
+                   std::chrono::seconds(60), why))
+        << why;
+    // The viewer answers requests for its own address only.
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(view.Port()) + "\r\n";
+    const RawReply controls =
+        RawExchange(view.Port(), "GET /controls.json HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n");
+    // The fake camera has only the older names.
+    EXPECT_NE(controls.text.find("\"GenICam:ExposureTimeAbs\""), std::string::npos) << controls.text;
+    EXPECT_NE(controls.text.find("\"GenICam:GainRaw\""), std::string::npos) << controls.text;
+    const RawReply set =
+        RawExchange(view.Port(), "POST /control?name=GenICam:ExposureTimeAbs&value=4000 HTTP/1.1\r\n" + host +
+                                     "X-Kestcam-View: 1\r\nContent-Length: 0\r\n"
+                                     "Connection: close\r\n\r\n");
+    EXPECT_EQ(set.status, 200) << set.text;
+    EXPECT_NE(ReadWithArvTool(camera_, "ExposureTimeAbs").find("ExposureTimeAbs = 4000"), std::string::npos);
+    EXPECT_EQ(view.Stop(std::chrono::seconds(30)), 0);
 }
 
 } // namespace
