@@ -6,9 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 width=${1:-512}; height=${2:-512}; rate=${3:-100}; seconds=${4:-10}
-build=build/release
-cmake --preset release >/dev/null
-cmake --build --preset release --target kestcam_genicam kestcam_genicam_bench >/dev/null
+# A Release build of the backend and the benchmark alone (no OpenCV, no tests).
+build=build/genicam-bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTCAM_BUILD_TESTS=OFF -DKESTCAM_BUILD_TOOLS=OFF \
+  -DKESTCAM_BUILD_GENICAM=ON >/dev/null
+cmake --build "$build" --target kestcam_genicam kestcam_genicam_bench >/dev/null
 
 dcf=$(mktemp /tmp/kestcam-genicam-bench-XXXXXX.dcf)
 trap 'rm -f "$dcf"' EXIT
