@@ -79,18 +79,25 @@ void CopyFrame(const uint8_t *frame, const PixelLayout &layout, int width, int h
                void *planes) {
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (layout.bands == 3) {
-        // Interleaved triples into red, green and blue planes (8-bit or widened to 16).
-        const int order[3] = {layout.red, layout.green, layout.blue};
-        for (int band = 0; band < 3; ++band) {
-            const uint8_t *src = frame + order[band];
-            if (bufferBits == 8) {
-                uint8_t *dst = static_cast<uint8_t *>(planes) + pixels * band;
-                for (size_t i = 0; i < pixels; ++i)
-                    dst[i] = src[3 * i];
-            } else {
-                uint16_t *dst = static_cast<uint16_t *>(planes) + pixels * band;
-                for (size_t i = 0; i < pixels; ++i)
-                    dst[i] = src[3 * i];
+        // Interleaved triples into red, green and blue planes, in one pass over the frame.
+        const uint8_t *src = frame;
+        if (bufferBits == 8) {
+            uint8_t *red = static_cast<uint8_t *>(planes);
+            uint8_t *green = red + pixels;
+            uint8_t *blue = green + pixels;
+            for (size_t i = 0; i < pixels; ++i, src += 3) {
+                red[i] = src[layout.red];
+                green[i] = src[layout.green];
+                blue[i] = src[layout.blue];
+            }
+        } else {
+            uint16_t *red = static_cast<uint16_t *>(planes);
+            uint16_t *green = red + pixels;
+            uint16_t *blue = green + pixels;
+            for (size_t i = 0; i < pixels; ++i, src += 3) {
+                red[i] = src[layout.red];
+                green[i] = src[layout.green];
+                blue[i] = src[layout.blue];
             }
         }
         return;
@@ -113,7 +120,8 @@ void CopyFrame(const uint8_t *frame, const PixelLayout &layout, int width, int h
     const int shift = layout.bits - 8;
     uint8_t *dst = static_cast<uint8_t *>(planes);
     for (size_t i = 0; i < pixels; ++i) {
-        const unsigned value = frame[2 * i] | static_cast<unsigned>(frame[2 * i + 1]) << 8;
+        uint16_t value;
+        std::memcpy(&value, frame + 2 * i, 2);
         dst[i] = static_cast<uint8_t>(value >> shift);
     }
 }

@@ -178,6 +178,11 @@ bool CheckSpan(const GenicamBuffer &buf, MilInt x, MilInt y, MilInt width, MilIn
     return true;
 }
 
+// The heartbeat's "control-lost" signal, on Aravis's own thread.
+void OnControlLost(ArvGvDevice *, gpointer data) {
+    static_cast<std::shared_ptr<std::atomic<bool>> *>(data)->get()->store(true);
+}
+
 } // namespace
 
 void ClearError() {
@@ -199,7 +204,10 @@ MilInt GetError(MilInt type, void *text) {
 }
 
 GenicamDigitizer::~GenicamDigitizer() {
-    if (camera != nullptr && acquiring) {
+    if (camera != nullptr && controlLostHandler != 0)
+        g_signal_handler_disconnect(arv_camera_get_device(camera), controlLostHandler);
+    // A camera known to be gone is not asked to stop: the command would only wait out its time-out.
+    if (camera != nullptr && acquiring && !*controlLost) {
         GError *error = nullptr;
         arv_camera_stop_acquisition(camera, &error);
         if (error != nullptr) g_error_free(error);
@@ -454,6 +462,11 @@ MilId GenicamLibrary::DigAlloc(MilId system, MilInt number, const char *dcf) {
             SetError("MdigAlloc: camera %s is controlled by another application", deviceId.c_str());
             return 0;
         }
+        dig->controlLostHandler = g_signal_connect_data(
+            device, "control-lost", G_CALLBACK(OnControlLost),
+            new std::shared_ptr<std::atomic<bool>>(dig->controlLost),
+            [](gpointer data, GClosure *) { delete static_cast<std::shared_ptr<std::atomic<bool>> *>(data); },
+            GConnectFlags(0));
         // The packet socket receives nothing from a camera on the loopback; the ordinary socket
         // works everywhere.
         arv_camera_gv_set_stream_options(dig->camera, ARV_GV_STREAM_OPTION_PACKET_SOCKET_DISABLED);
@@ -768,7 +781,7 @@ void GenicamLibrary::DigFree(MilId digitizer) {
 void GenicamLibrary::Close(std::vector<std::shared_ptr<GenicamDigitizer>> &digitizers) {
     for (std::shared_ptr<GenicamDigitizer> &dig : digitizers) {
         dig->freed = true;
-        if (dig->silent) closer_.Add(std::move(dig));
+        if (dig->Unresponsive()) closer_.Add(std::move(dig));
     }
     // The others close here, as the last holder lets go.
     digitizers.clear();

@@ -60,6 +60,12 @@ struct GenicamDigitizer {
     // The last grab heard nothing from the camera within its time-out: the camera may be gone, and
     // every command to it would cost seconds.
     std::atomic<bool> silent{false};
+    // Set by Aravis's heartbeat when the camera stopped answering, also while no grab runs. Shared
+    // with the signal handler, which may outlive this object for the length of one emission.
+    std::shared_ptr<std::atomic<bool>> controlLost = std::make_shared<std::atomic<bool>>(false);
+    unsigned long controlLostHandler = 0;
+
+    bool Unresponsive() const { return silent || *controlLost; }
 };
 
 // Closes cameras that stopped answering on a thread of its own: Aravis's farewell commands to a

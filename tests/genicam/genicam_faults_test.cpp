@@ -58,6 +58,10 @@ struct DcfCase {
     const char *reason; // what the pending error says, before " in DCF <file>"
 };
 
+void PrintTo(const DcfCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class GenicamDcfTest : public GenicamTest, public ::testing::WithParamInterface<DcfCase> {};
 
 TEST_P(GenicamDcfTest, RefusedDcfNamesFileFeatureAndValue) {

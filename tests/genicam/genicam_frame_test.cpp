@@ -29,6 +29,10 @@ struct CopyCase {
     std::vector<uint16_t> planes; // band after band
 };
 
+void PrintTo(const CopyCase &c, std::ostream *os) {
+    *os << c.format << " into " << c.bufferBits << " bits";
+}
+
 class GenicamFrameCopy : public ::testing::TestWithParam<CopyCase> {};
 
 TEST_P(GenicamFrameCopy, FillsThePlanes) {

@@ -25,6 +25,10 @@ struct GrabCase {
     int bytes;            // bytes a pixel in a delivered row
 };
 
+void PrintTo(const GrabCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class GenicamGrabTest : public GenicamTest, public ::testing::WithParamInterface<GrabCase> {};
 
 TEST_P(GenicamGrabTest, RowsFollowTheFakeCamerasDiagonalRamp) {
@@ -130,7 +134,7 @@ TEST_F(GenicamTest, SharedCameraIsWatchedByTheCommandLineHost) {
     EXPECT_NE(output.find("frames received: 2"), std::string::npos) << output;
 }
 
-TEST_F(GenicamTest, CommandLineHostListsAndGrabsTheCamera) {
+TEST_F(GenicamTest, CommandLineHostListsGrabsAndSetsFeatures) {
     ASSERT_TRUE(camera_.Start("127.0.0.1"));
     UseDcf("Camera 1", "Width=128\nHeight=16");
     std::string output;
@@ -149,6 +153,15 @@ TEST_F(GenicamTest, CommandLineHostListsAndGrabsTheCamera) {
     EXPECT_EQ(magic, "P5");
     EXPECT_EQ(width, 128);
     EXPECT_EQ(height, 16);
+    // Features through `kestcam props`, each run a host of its own.
+    const std::vector<std::string> props{KESTCAM_CLI_PATH, "--system-path", dir_.Str(), "props"};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), props.begin(), props.end());
+        return RunProgram(args, output);
+    };
+    ASSERT_EQ(run({"set", "--camera", "Camera 1", "GenICam:GainRaw", "7"}), 0) << output;
+    ASSERT_EQ(run({"get", "--camera", "Camera 1", "GenICam:GainRaw"}), 0) << output;
+    EXPECT_EQ(output, "7\n");
 }
 
 TEST_F(GenicamTest, LiveViewSlidersAreTheCamerasExposureAndGain) {
