@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   zip unzip python3-pytest python3-numpy python3-venv python3-setuptools
   libcpp-httplib-dev libturbojpeg0-dev chromium python3-websocket
+  libaravis-dev libusb-1.0-0-dev aravis-tools iproute2
 )
 
 # The benchmarks also compare with OpenCV; only bench/run.sh asks for it.

@@ -90,8 +90,9 @@ public:
 
     // Host properties by name, compared without regard to case: continuous mode, the MIL control and
     // inquiry pass-through (StoreValue first), the serial camera's parameters while
-    // BaslerPortAccessEnabled is set, and settings by key. False for a null or unknown name. They run
-    // one at a time with Open and Close.
+    // BaslerPortAccessEnabled is set, settings by key, and "GenICam:<Feature>" for a feature of the
+    // open camera when the imaging library gives feature access. False for a null or unknown name.
+    // They run one at a time with Open and Close.
     bool SetProperty(const char *name, int value);
     // out is written only on success.
     bool GetProperty(const char *name, int *out);
@@ -169,6 +170,11 @@ private:
     bool InquireFormat(int &sizeBand);
     void ReleaseDigitizer();
     void ApplyLut();
+    // "GenICam:<Feature>" properties, through the imaging library's feature functions; false, with
+    // one level-2 line, when the library has none, the camera is not open or the camera refuses.
+    bool SetFeature(const char *feature, int value);
+    bool GetFeature(const char *feature, int *out);
+    bool GetFeatureRange(const char *feature, int &min, int &max);
     // MdigInquire of the type in storedValue, handed to out when the answer fits an int.
     bool InquireStoredType(int *out);
     // Close: the exposure mode and the six camera values read back into the settings.

@@ -1,5 +1,6 @@
 // mil_digitizer_properties.cpp - the camera's named integer properties: continuous mode, the MIL
 // control and inquiry pass-through, the serial camera's parameters and the settings by key.
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -48,11 +49,80 @@ bool MilErrorPending() {
     return Mil().MappGetError(mil::kErrorCurrent, nullptr) != 0;
 }
 
+constexpr const char *kFeaturePrefix = "GenICam:";
+
+// The feature a "GenICam:<Feature>" name asks for (the prefix in any case), else null.
+const char *GenicamFeature(const char *name) {
+    const size_t length = std::strlen(kFeaturePrefix);
+    for (size_t i = 0; i < length; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) !=
+            std::tolower(static_cast<unsigned char>(kFeaturePrefix[i])))
+            return nullptr; // also stops at the end of a shorter name
+    return name + length;
+}
+
+// The camera's feature functions when the imaging library has them and the camera is open; logs
+// why not otherwise.
+const MilFeatureFunctions *FeatureAccess(const char *function, const char *feature, MilId digitizer) {
+    const MilFeatureFunctions &features = MilFeatures();
+    if (features.FeatureGet == nullptr) {
+        KC_LOG(2, "MilDigitizer::%s: ERROR: the imaging library gives no feature access (GenICam:%s)\n", function,
+               feature);
+        return nullptr;
+    }
+    if (digitizer == 0) {
+        KC_LOG(2, "MilDigitizer::%s: ERROR: GenICam:%s needs an open camera\n", function, feature);
+        return nullptr;
+    }
+    return &features;
+}
+
 } // namespace
+
+bool MilDigitizer::SetFeature(const char *feature, int value) {
+    const MilFeatureFunctions *features = FeatureAccess("SetProperty", feature, DigitizerId());
+    if (features == nullptr) return false;
+    if (features->FeatureSet(DigitizerId(), feature, value) != 0) return true;
+    KC_LOG(2, "MilDigitizer::SetProperty: ERROR: GenICam:%s=%d refused, %s\n", feature, value,
+           MilMessage().c_str());
+    return false;
+}
+
+bool MilDigitizer::GetFeature(const char *feature, int *out) {
+    const MilFeatureFunctions *features = FeatureAccess("GetProperty", feature, DigitizerId());
+    if (features == nullptr) return false;
+    MilInt64 value = 0;
+    if (features->FeatureGet(DigitizerId(), feature, &value) == 0) {
+        KC_LOG(2, "MilDigitizer::GetProperty: ERROR: GenICam:%s, %s\n", feature, MilMessage().c_str());
+        return false;
+    }
+    if (value < INT_MIN || value > INT_MAX) {
+        KC_LOG(2, "MilDigitizer::GetProperty: ERROR: GenICam:%s is %lld, which does not fit into an int\n",
+               feature, static_cast<long long>(value));
+        return false;
+    }
+    *out = static_cast<int>(value);
+    return true;
+}
+
+bool MilDigitizer::GetFeatureRange(const char *feature, int &min, int &max) {
+    const MilFeatureFunctions *features = FeatureAccess("GetPropertyRange", feature, DigitizerId());
+    if (features == nullptr) return false;
+    MilInt64 low = 0, high = 0;
+    if (features->FeatureRange(DigitizerId(), feature, &low, &high) == 0) {
+        KC_LOG(2, "MilDigitizer::GetPropertyRange: ERROR: GenICam:%s, %s\n", feature, MilMessage().c_str());
+        return false;
+    }
+    // The part of the range an int can hold.
+    min = static_cast<int>(std::clamp<MilInt64>(low, INT_MIN, INT_MAX));
+    max = static_cast<int>(std::clamp<MilInt64>(high, INT_MIN, INT_MAX));
+    return true;
+}
 
 bool MilDigitizer::SetProperty(const char *name, int value) {
     if (name == nullptr) return false;
     DriverLock<std::mutex> lock(lifecycleMutex_);
+    if (const char *feature = GenicamFeature(name)) return SetFeature(feature, value);
     if (IsContinuousName(name)) {
         SetContinuousGrab(value != 0);
         return true;
@@ -111,6 +181,7 @@ bool MilDigitizer::SetProperty(const char *name, int value) {
 bool MilDigitizer::GetProperty(const char *name, int *out) {
     if (name == nullptr || out == nullptr) return false;
     DriverLock<std::mutex> lock(lifecycleMutex_);
+    if (const char *feature = GenicamFeature(name)) return GetFeature(feature, out);
     if (Is(name, "MdigInquire")) return InquireStoredType(out);
     if (IsContinuousName(name)) {
         *out = IsContinuous() ? 1 : 0;
@@ -180,6 +251,7 @@ bool MilDigitizer::InquireStoredType(int *out) {
 bool MilDigitizer::GetPropertyRange(const char *name, int &min, int &max) {
     if (name == nullptr) return false;
     DriverLock<std::mutex> lock(lifecycleMutex_);
+    if (const char *feature = GenicamFeature(name)) return GetFeatureRange(feature, min, max);
     return settings_.GetRange(name, min, max);
 }
 

@@ -70,6 +70,15 @@ struct MilFunctions {
     void(KC_MILAPI *MbufFree)(MilId buffer);
 };
 
+// Optional functions a library may export beside the table, resolved by name: a camera's GenICam
+// features as integers. Each answers 1 on success and 0 with the library's error pending. A library
+// without them (the vendor's, the simulator) gives a table of null pointers: no feature access.
+struct MilFeatureFunctions {
+    MilInt(KC_MILAPI *FeatureGet)(MilId digitizer, const char *feature, MilInt64 *value);
+    MilInt(KC_MILAPI *FeatureSet)(MilId digitizer, const char *feature, MilInt64 value);
+    MilInt(KC_MILAPI *FeatureRange)(MilId digitizer, const char *feature, MilInt64 *min, MilInt64 *max);
+};
+
 // One entry of the by-ordinal import list: where a function lives in MIL.dll.
 struct MilOrdinal {
     const char *name;
@@ -82,6 +91,8 @@ extern const MilOrdinal kMilOrdinals[20];
 // ordinal, or (when neither can be had) a table whose MappAlloc fails, so the registry takes its
 // ordinary "MappAlloc failed" path.
 const MilFunctions &Mil();
+// The feature functions of the library in use (all null when it has none).
+const MilFeatureFunctions &MilFeatures();
 // Re-selects the backend (called when the registry is created); logs why a backend is unavailable.
 void SelectMilBackend();
 

@@ -61,7 +61,10 @@ const MilFunctions kUnavailable = {
     NoFree,        NoMbufAlloc2d, NoMbufAllocColor, NoMbufGet2d, NoMbufGetColor2d, NoFree,
 };
 
+const MilFeatureFunctions kNoFeatures = {nullptr, nullptr, nullptr};
+
 std::atomic<const MilFunctions *> g_current{&kUnavailable};
+std::atomic<const MilFeatureFunctions *> g_features{&kNoFeatures};
 
 } // namespace
 
@@ -69,12 +72,17 @@ const MilFunctions &UnavailableMilFunctions() { return kUnavailable; }
 
 const MilFunctions &BuiltInSimulatorFunctions() { return SimMilFunctions(); }
 
+const MilFeatureFunctions &NoMilFeatureFunctions() { return kNoFeatures; }
+
 const MilFunctions &Mil() { return *g_current.load(std::memory_order_acquire); }
+
+const MilFeatureFunctions &MilFeatures() { return *g_features.load(std::memory_order_acquire); }
 
 void SelectMilBackend() {
     const char *selection = std::getenv("KESTCAM_MIL");
     if (selection != nullptr && selection[0] == '\0') selection = nullptr;
     g_current.store(&PlatformMilFunctions(selection), std::memory_order_release);
+    g_features.store(&PlatformMilFeatureFunctions(selection), std::memory_order_release);
 }
 
 } // namespace kestcam

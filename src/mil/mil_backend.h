@@ -12,5 +12,9 @@ const MilFunctions &BuiltInSimulatorFunctions();
 // The platform's choice for the value of KESTCAM_MIL (null when unset); logs why it fell back to
 // the unavailable table.
 const MilFunctions &PlatformMilFunctions(const char *selection);
+// The feature functions of the library the same selection gives (all null when it has none).
+const MilFeatureFunctions &PlatformMilFeatureFunctions(const char *selection);
+// No feature access.
+const MilFeatureFunctions &NoMilFeatureFunctions();
 
 } // namespace kestcam

@@ -128,4 +128,9 @@ const MilFunctions &PlatformMilFunctions(const char *selection) {
     return functions;
 }
 
+// Libraries loaded by ordinal offer no feature functions.
+const MilFeatureFunctions &PlatformMilFeatureFunctions(const char *) {
+    return NoMilFeatureFunctions();
+}
+
 } // namespace kestcam

@@ -44,6 +44,17 @@ constexpr ControlSpec kControls[] = {
     {"Gain", "Gain", "dB"},
 };
 
+// A GenICam camera's controls: the standard feature, else its older name, whichever the camera has.
+struct GenicamControlSpec {
+    const char *names[2];
+    const char *units[2];
+    const char *label;
+};
+constexpr GenicamControlSpec kGenicamControls[] = {
+    {{"GenICam:ExposureTime", "GenICam:ExposureTimeAbs"}, {"\xC2\xB5s", "\xC2\xB5s"}, "Exposure time"},
+    {{"GenICam:Gain", "GenICam:GainRaw"}, {"dB", ""}, "Gain"},
+};
+
 class CameraSource final : public GrabbingSource {
 public:
     CameraSource(const DriverExports &d, std::string camera, int port, FrameHub &hub)
@@ -123,17 +134,27 @@ public:
 
 private:
     // Direct camera access shows as the serial parameters' ranges: the camera reported its limits.
+    // A camera reached through a GenICam imaging library shows its exposure and gain features.
     void FindControls() {
         int enabled = 0;
-        if (d_.getProperty(0, port_, "BaslerPortAccessEnabled", &enabled) != 1 || enabled <= 0) return;
-        for (const ControlSpec &spec : kControls) {
-            CameraControl c{spec.name, spec.label, spec.unit};
-            if (d_.getPropertyRange(0, port_, spec.name, &c.min, &c.max) != 1 || c.min > c.max) continue;
-            if (d_.getProperty(0, port_, spec.name, &c.value) != 1) c.value = c.min;
-            if (c.value < c.min) c.value = c.min;
-            if (c.value > c.max) c.value = c.max;
-            controls_.push_back(c);
+        if (d_.getProperty(0, port_, "BaslerPortAccessEnabled", &enabled) == 1 && enabled > 0) {
+            for (const ControlSpec &spec : kControls) AddControl({spec.name, spec.label, spec.unit});
+            return;
         }
+        for (const GenicamControlSpec &spec : kGenicamControls) {
+            for (int i = 0; i < 2; ++i)
+                if (AddControl({spec.names[i], spec.label, spec.units[i]})) break;
+        }
+    }
+
+    // Adds the control when the driver gives its range; false otherwise.
+    bool AddControl(CameraControl c) {
+        if (d_.getPropertyRange(0, port_, c.name.c_str(), &c.min, &c.max) != 1 || c.min > c.max) return false;
+        if (d_.getProperty(0, port_, c.name.c_str(), &c.value) != 1) c.value = c.min;
+        if (c.value < c.min) c.value = c.min;
+        if (c.value > c.max) c.value = c.max;
+        controls_.push_back(c);
+        return true;
     }
 
     CameraControl *Find(const std::string &name) {
