@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev
   zip unzip python3-pytest python3-numpy python3-venv python3-setuptools
   libcpp-httplib-dev libturbojpeg0-dev chromium python3-websocket
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  python3-gi gir1.2-gstreamer-1.0 python3-opencv ffmpeg lintian
 )
 
 # The benchmarks also compare with OpenCV; only bench/run.sh asks for it.
