@@ -68,6 +68,8 @@ struct Streaming {
     int bytesPerPixel = 1;
     uint64_t requested = 0; // grabs asked of the driver since start
     uint64_t delivered = 0; // buffers filled since start
+    GstVideoInfo info;      // of the negotiated caps
+    bool negotiated = false;
 };
 
 std::string DefaultDriverPath() {
@@ -199,6 +201,7 @@ static gboolean gst_kestcam_src_start(GstBaseSrc *base) {
     st.port = s.port;
     st.timeoutMs = std::max(1u, s.timeoutMs);
     st.requested = st.delivered = 0;
+    st.negotiated = false;
     st.waiter.Resume();
 
     kestcam::gst::PropertyList properties;
@@ -311,8 +314,10 @@ static GstCaps *gst_kestcam_src_get_caps(GstBaseSrc *base, GstCaps *filter) {
 static gboolean gst_kestcam_src_decide_allocation(GstBaseSrc *base, GstQuery *query) {
     GstCaps *caps = nullptr;
     gst_query_parse_allocation(query, &caps, nullptr);
-    GstVideoInfo info;
-    if (caps == nullptr || !gst_video_info_from_caps(&info, caps)) return FALSE;
+    GstKestcamSrc *self = GST_KESTCAM_SRC(base);
+    GstVideoInfo &info = self->streaming->info;
+    self->streaming->negotiated = caps != nullptr && gst_video_info_from_caps(&info, caps);
+    if (!self->streaming->negotiated) return FALSE;
     GstBufferPool *pool = nullptr;
     guint size = 0, min = 0, max = 0;
     const bool update = gst_query_get_n_allocation_pools(query) > 0;
@@ -379,12 +384,8 @@ static GstFlowReturn gst_kestcam_src_fill(GstPushSrc *src, GstBuffer *buffer) {
         break;
     }
 
-    GstVideoInfo info;
-    GstCaps *caps = gst_pad_get_current_caps(GST_BASE_SRC_PAD(src));
-    const bool known = caps != nullptr && gst_video_info_from_caps(&info, caps);
-    if (caps != nullptr) gst_caps_unref(caps);
     GstVideoFrame frame;
-    if (!known || !gst_video_frame_map(&frame, &info, buffer, GST_MAP_WRITE)) {
+    if (!st.negotiated || !gst_video_frame_map(&frame, &st.info, buffer, GST_MAP_WRITE)) {
         GST_ELEMENT_ERROR(self, RESOURCE, WRITE, ("Could not map the output buffer."), (nullptr));
         return GST_FLOW_ERROR;
     }
