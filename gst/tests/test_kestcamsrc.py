@@ -3,6 +3,7 @@ ramp for every kind of camera, timestamps and offsets count the grabs, a pipelin
 starts again, and each kind of bad input is a clear element error."""
 
 import os
+import re
 import subprocess
 
 import numpy as np
@@ -72,6 +73,21 @@ def test_bad_input_is_an_element_error(tmp_path, kind):
     assert result.returncode not in (0, -11, -6), result.stderr  # failed, neither crashed nor aborted
     assert "ERROR: from element /GstPipeline:pipeline0/GstKestcamSrc" in result.stderr
     assert message in result.stderr
+
+
+def test_a_failed_open_carries_the_drivers_reason_and_its_log_reaches_the_debug_log(tmp_path):
+    write_machine(str(tmp_path))
+    # Two cameras on one port: the driver refuses the second open.
+    result = subprocess.run(["gst-launch-1.0", "-q", "kestcamsrc", "camera=Camera 1", "num-buffers=1", "!",
+                             "fakesink", "kestcamsrc", "camera=Camera 2", "num-buffers=1", "!", "fakesink"],
+                            cwd=str(tmp_path), capture_output=True, text=True, timeout=BOUND_S,
+                            env=dict(os.environ, GST_DEBUG="kestcamsrc:5", GST_DEBUG_NO_COLOR="1"))
+    assert result.returncode != 0
+    # Whichever starts second.
+    assert re.search(r'Could not open camera "Camera [12]" on port 0', result.stderr)
+    assert re.search(r"openCVLPort failed: .*openCVLPort: ERROR: port 0 already in use", result.stderr)
+    assert re.search(r" ERROR +kestcamsrc .*openCVLPort: ERROR: port 0 already in use", result.stderr)
+    assert re.search(r" DEBUG +kestcamsrc .*MilDigitizer::Open: port=0", result.stderr)
 
 
 def test_a_grab_that_never_completes_fails_after_the_timeout(tmp_path):
