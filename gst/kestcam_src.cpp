@@ -292,7 +292,8 @@ static GstCaps *gst_kestcam_src_get_caps(GstBaseSrc *base, GstCaps *filter) {
     GstKestcamSrc *self = GST_KESTCAM_SRC(base);
     const Streaming &st = *self->streaming;
     GstCaps *caps;
-    // Only the streaming thread changes the geometry, and only in start, before caps are asked.
+    // start sets the geometry before the pad is activated, stop clears it after deactivation: caps
+    // are asked only in between.
     if (st.open) {
         GstVideoInfo info;
         gst_video_info_set_format(&info, st.bytesPerPixel == 3 ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_GRAY8,
