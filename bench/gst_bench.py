@@ -9,6 +9,7 @@ bench/GSTREAMER-RESULTS.md. Usage: bench/gst_bench.py BUILD_DIR [OUT.md]
 
 import os
 import re
+import resource
 import subprocess
 import sys
 import tempfile
@@ -34,15 +35,31 @@ def machine(folder, width, height, bands):
     return dict(os.environ, KESTCAM_SIM_CONFIG=config)
 
 
+def child_cpu(run):
+    """run() and the processor time (user + system, s) its child processes took."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    result = run()
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return result, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def cpu_per_image_ms(run, grabs):
+    """Processor time per image: a run of grabs images less a run of one (start-up, open, close)."""
+    _, many = child_cpu(lambda: run(grabs))
+    _, one = child_cpu(lambda: run(1))
+    return 1000.0 * max(many - one, 0.0) / (grabs - 1)
+
+
 def grab_rate(cli, env, cwd, grabs):
     out = subprocess.run([cli, "grab", "--camera", "Camera 1", "--grabs", str(grabs)], env=env, cwd=cwd,
                          capture_output=True, text=True, check=True).stdout
     return float(re.search(r"images/s: ([0-9.]+)", out).group(1))
 
 
-def element_rate(env, cwd, grabs):
+def element_rate(env, cwd, grabs, sink_options=()):
     out = subprocess.run(["gst-launch-1.0", "kestcamsrc", "camera=Camera 1", "num-buffers=%d" % grabs, "!",
-                          "fakesink"], env=env, cwd=cwd, capture_output=True, text=True, check=True).stdout
+                          "fakesink"] + list(sink_options), env=env, cwd=cwd, capture_output=True, text=True,
+                         check=True).stdout
     h, m, s = re.search(r"Execution ended after (\d+):(\d+):([0-9.]+)", out).groups()
     return grabs / (int(h) * 3600 + int(m) * 60 + float(s))
 
@@ -89,11 +106,15 @@ def main():
     with tempfile.TemporaryDirectory() as cwd:
         for width in (2048, 8160):
             env = machine(cwd, width, 1000, 1)
-            grabbed = element = 0.0
+            grabbed = element = unheld = 0.0
+            grab_cpu = element_cpu = float("inf")
             for _ in range(REPETITIONS):
                 grabbed = max(grabbed, grab_rate(cli, env, cwd, GRABS[width]))
                 element = max(element, element_rate(env, cwd, GRABS[width]))
-            rows.append((width, grabbed, element))
+                unheld = max(unheld, element_rate(env, cwd, GRABS[width], ["enable-last-sample=false"]))
+                grab_cpu = min(grab_cpu, cpu_per_image_ms(lambda n: grab_rate(cli, env, cwd, n), GRABS[width]))
+                element_cpu = min(element_cpu, cpu_per_image_ms(lambda n: element_rate(env, cwd, n), GRABS[width]))
+            rows.append((width, grabbed, element, unheld, grab_cpu, element_cpu))
         env = machine(cwd, 1024, 768, 3)
         os.environ.update(env)
         received, grabbed_rtsp, lost = rtsp_run(cli, env, cwd)
@@ -106,9 +127,18 @@ def main():
              (" ".join(load_start), " ".join(load_end)), "",
              "## kestcamsrc ! fakesink against `kestcam grab` (monochrome; %s images; fastest of %d runs each)" %
              (", ".join("%d at %d wide" % (GRABS[w], w) for w in sorted(GRABS)), REPETITIONS), "",
-             "| Image | kestcam grab images/s | kestcamsrc images/s | ratio (goal >= 0.95) |", "|---|---|---|---|"]
-    for width, grabbed, element in rows:
-        lines.append("| %dx1000 | %.1f | %.1f | %.2f |" % (width, grabbed, element, element / grabbed))
+             "| Image | kestcam grab images/s | kestcamsrc ! fakesink images/s | ratio (goal >= 0.95) "
+             "| kestcamsrc ! fakesink enable-last-sample=false images/s | ratio |", "|---|---|---|---|---|---|"]
+    for width, grabbed, element, unheld, _, _ in rows:
+        lines.append("| %dx1000 | %.1f | %.1f | %.2f | %.1f | %.2f |" %
+                     (width, grabbed, element, element / grabbed, unheld, unheld / grabbed))
+    lines += ["", "Processor time per image (user + system of the process, a run of one image subtracted; "
+              "least of %d runs): what the rate would be on an idle core." % REPETITIONS, "",
+              "| Image | kestcam grab ms/image | kestcamsrc ! fakesink ms/image | rate ratio (grab ms / element ms) |",
+              "|---|---|---|---|"]
+    for width, _, _, _, grab_cpu, element_cpu in rows:
+        lines.append("| %dx1000 | %.3f | %.3f | %.2f |" % (width, grab_cpu, element_cpu,
+                                                           grab_cpu / element_cpu if element_cpu else 0.0))
     lines += ["", "## RTSP raw (TCP) at 1024x768 BGR, one client, 10 s", "",
               "| images/s grabbed (frame numbers spanned) | images/s received | ratio (goal >= 0.95) | images lost |",
               "|---|---|---|---|",
