@@ -170,6 +170,7 @@ static void CloseCamera(GstKestcamSrc *self) {
         st.session->Route(st.port, nullptr);
         st.session->Exports().closeCVLPort(0, st.port);
         st.open = false;
+        GST_INFO_OBJECT(self, "camera closed on port %d", st.port);
     }
     st.waiter.UseClock(nullptr);
     st.session.reset();
