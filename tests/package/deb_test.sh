@@ -8,7 +8,7 @@ deb=$1 work=$2
 fail() { echo "deb: $*" >&2; exit 1; }
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian reports errors"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 
 rm -rf "$work" && mkdir -p "$work/system" && work=$(cd "$work" && pwd)
 dpkg-deb -x "$deb" "$work/tree"
