@@ -11,6 +11,9 @@ packages=(
   zip unzip python3-pytest python3-numpy python3-venv python3-setuptools
   libcpp-httplib-dev libturbojpeg0-dev chromium python3-websocket
   libaravis-dev libusb-1.0-0-dev aravis-tools iproute2
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstrtspserver-1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+  python3-gi gir1.2-gstreamer-1.0 python3-opencv ffmpeg lintian
 )
 
 # The benchmarks also compare with OpenCV; only bench/run.sh asks for it.

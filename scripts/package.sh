@@ -3,7 +3,10 @@
 # kestcam.dll, its .def, its MinGW import library, include/kestcam/kestcam.h and the docs. Then checks
 # the zip's listing, runs the export and import checks on the DLL taken from the zip, and links a
 # small host against the zip's import library.
-# Usage: scripts/package.sh [OUT_DIR]      (default build/package; prints the zip's path last)
+# Then the Debian package kestcam_<version>_<arch>.deb, built with CPack from a tree configured for
+# /usr, checked by lintian and used from its extracted tree (tests/package/deb_test.sh).
+# Usage: scripts/package.sh [OUT_DIR]      (default build/package; prints the zip's and the .deb's
+# paths last)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -60,4 +63,15 @@ for f in initialize getCVLNoOfSupportedCameras getCVLCameraConfigNames finalize;
 done
 rm -rf "$stage" "$check"
 echo "package: $(unzip -Z1 "$zip" | wc -l) files, listing, exports, imports and import library checked"
+
+# The Debian package: installed paths as Debian lays them out (multiarch library directory).
+debbuild=build/deb
+cmake -S . -B "$debbuild" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DKESTCAM_BUILD_TESTS=OFF -DKESTCAM_DEBIAN_FILES=ON >/dev/null
+cmake --build "$debbuild"
+(cd "$debbuild" && cpack -G DEB -B "$out" >/dev/null)
+deb=$(ls "$out"/kestcam_"$version"_*.deb)
+tests/package/deb_test.sh "$deb" "$out/deb-check"
+rm -rf "$out/_CPack_Packages" "$out/deb-check"
 echo "$zip"
+echo "$deb"

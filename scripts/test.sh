@@ -24,7 +24,7 @@ cmake --build --preset win32
 scripts/check-exports.sh build/win32/bin/kestcam.dll pei-i386
 ctest --preset win32
 
-echo "== win32: the Windows distributable (zip listing, exports and imports of its DLL, import library)"
+echo "== packages: the Windows zip (listing, exports and imports of its DLL, import library) and the .deb (lintian, extracted tree)"
 scripts/package.sh
 
 echo "== sanitizers: the whole linux suite under asan (ASan + UBSan) and tsan"

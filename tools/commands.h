@@ -27,6 +27,8 @@ int RunCamsim(const std::vector<std::string> &args);
 int RunShare(const CommonOptions &options, const std::vector<std::string> &args);
 // `view (--camera NAME | --share NAME) [--listen ADDR:PORT]`: the live view in the browser.
 int RunView(const CommonOptions &options, const std::vector<std::string> &args);
+// `stream --camera NAME [--port N] [--listen ADDR:PORT] [--path /NAME] [--codec raw|jpeg|h264]`: RTSP.
+int RunStream(const CommonOptions &options, const std::vector<std::string> &args);
 
 } // namespace kestcam::cli
 

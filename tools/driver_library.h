@@ -41,8 +41,13 @@ public:
     void *Symbol(const char *name) const;
     const DriverExports &Exports() const { return exports_; }
 
-    // The driver built beside this program (POSIX: else the installed one of its prefix).
+    // The driver built beside this program (POSIX: else the installed one of its prefix, else the
+    // one the system's loader finds by name).
     static std::string DefaultPath();
+#ifndef _WIN32
+    // The driver in dir, else in dir/libdirFromDir, else the bare file name for the system's loader.
+    static std::string SearchFrom(const std::string &dir, const char *libdirFromDir);
+#endif
 
 private:
     bool OpenHandle(const std::string &path, std::string &error);
@@ -50,5 +55,9 @@ private:
     void *handle_ = nullptr;
     DriverExports exports_;
 };
+
+// One byte per pixel for a monochrome camera, three (blue, green, red) for a colour one, of the
+// camera open on port.
+int CameraBytesPerPixel(const DriverExports &d, int port, int width);
 
 } // namespace kestcam::cli

@@ -1,5 +1,5 @@
-// driver_library_posix.cpp - dlopen / dlsym; the default driver is the one beside the program or,
-// for an installed program, the one in its prefix's library directory.
+// driver_library_posix.cpp - dlopen / dlsym; the default driver is the one beside the program, else
+// the one in its prefix's library directory, else the one on the system's library search path.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -42,14 +42,19 @@ std::string DriverLibrary::DefaultPath() {
         size_t slash = exe.rfind('/');
         if (slash != std::string::npos) dir = exe.substr(0, slash);
     }
+    return SearchFrom(dir, KESTCAM_LIBDIR_FROM_BINDIR);
+}
+
+std::string DriverLibrary::SearchFrom(const std::string &dir, const char *libdirFromDir) {
     const std::string beside = dir + "/libkestcam.so";
-    // An installed program finds the driver in the library directory of its prefix.
     struct stat st {};
-    if (stat(beside.c_str(), &st) != 0) {
-        const std::string installed = dir + "/" KESTCAM_LIBDIR_FROM_BINDIR "/libkestcam.so";
-        if (stat(installed.c_str(), &st) == 0) return installed;
-    }
-    return beside;
+    if (stat(beside.c_str(), &st) == 0) return beside;
+    // An installed program finds the driver in the library directory of its prefix.
+    const std::string installed = dir + "/" + libdirFromDir + "/libkestcam.so";
+    if (stat(installed.c_str(), &st) == 0) return installed;
+    // Else the system's library search path, where a distribution package puts it
+    // (/usr/lib/<multiarch>); the loader's error then names the file it looked for.
+    return "libkestcam.so";
 }
 
 } // namespace kestcam::cli

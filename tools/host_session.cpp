@@ -1,9 +1,7 @@
 // host_session.cpp - driver start and stop for every command, with -v log lines on stderr.
 #include "host_session.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 namespace kestcam::cli {
 
@@ -27,21 +25,6 @@ bool HostSession::Start() {
     }
     initialized_ = true;
     return true;
-}
-
-// One byte per pixel for a monochrome camera, three for a colour one. The PixelSize property says
-// which; a driver without the property exports is asked by reading row 0 twice into a buffer of three
-// bytes per pixel pre-filled with two different patterns: bytes the driver wrote agree afterwards.
-int CameraBytesPerPixel(const DriverExports &d, int port, int width) {
-    int pixelSize = 0;
-    if (d.getProperty != nullptr && d.getProperty(0, port, "PixelSize", &pixelSize) == 1)
-        return pixelSize == 24 ? 3 : 1;
-    const size_t monoBytes = static_cast<size_t>(width);
-    std::vector<unsigned char> a(monoBytes * 3, 0x00), b(monoBytes * 3, 0xFF);
-    if (d.getCVLGrabRow(0, port, a.data(), 0, 0, width - 1) != 1 ||
-        d.getCVLGrabRow(0, port, b.data(), 0, 0, width - 1) != 1)
-        return 1;
-    return std::equal(a.begin() + monoBytes, a.end(), b.begin() + monoBytes) ? 3 : 1;
 }
 
 } // namespace kestcam::cli

@@ -25,8 +25,4 @@ private:
     bool initialized_ = false;
 };
 
-// One byte per pixel for a monochrome camera, three (blue, green, red) for a colour one, of the
-// camera open on port.
-int CameraBytesPerPixel(const DriverExports &d, int port, int width);
-
 } // namespace kestcam::cli

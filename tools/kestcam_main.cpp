@@ -21,7 +21,9 @@ void Usage() {
                          "  camsim [--config FILE]                 a simulated serial camera on a terminal\n"
                          "  share watch NAME [--frames N] [--out DIR]\n"
                          "  view (--camera NAME [--port N] | --share NAME) [--listen ADDR:PORT]\n"
-                         "                                         the live view in a browser\n");
+                         "                                         the live view in a browser\n"
+                         "  stream --camera NAME [--port N] [--listen ADDR:PORT] [--path /NAME] [--codec raw|jpeg|h264]\n"
+                         "                                         an RTSP server of the camera\n");
 }
 
 } // namespace
@@ -74,6 +76,7 @@ int main(int argc, char **argv) {
     if (command == "camsim") return RunCamsim(rest);
     if (command == "share") return RunShare(options, rest);
     if (command == "view") return RunView(options, rest);
+    if (command == "stream") return RunStream(options, rest);
     std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
     Usage();
     return kExitUsage;

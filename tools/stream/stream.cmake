@@ -1,0 +1,16 @@
+# `kestcam stream`, the RTSP server: gst-rtsp-server serves a pipeline of the kestcamsrc element,
+# which is compiled into the CLI. Where GStreamer is missing (the Windows builds) the command says so.
+set(KC_STREAM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/stream)
+if(TARGET kestcam_gstsrc AND NOT WIN32)
+  pkg_check_modules(KC_RTSP_SERVER QUIET IMPORTED_TARGET GLOBAL gstreamer-rtsp-server-1.0)
+endif()
+if(KC_RTSP_SERVER_FOUND)
+  target_sources(kestcam_cli PRIVATE ${KC_STREAM_DIR}/stream_command.cpp)
+  target_link_libraries(kestcam_cli PRIVATE kestcam_gstsrc PkgConfig::KC_RTSP_SERVER)
+  set(KESTCAM_HAVE_STREAM ON PARENT_SCOPE)
+else()
+  target_sources(kestcam_cli PRIVATE ${KC_STREAM_DIR}/stream_command_unavailable.cpp)
+  if(NOT WIN32)
+    message(STATUS "kestcam stream: not built (needs GStreamer and gst-rtsp-server; scripts/bootstrap.sh installs them)")
+  endif()
+endif()
