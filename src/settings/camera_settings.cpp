@@ -171,10 +171,10 @@ bool CameraSettings::SaveTo(const std::string &file, const char *section) {
     archive.SetStoring();
     ExchangeStored(archive);
     if (!archive.Flush()) {
-        KC_LOG(
-            1,
-            "CameraSettings::Save: ERROR cannot write section '%s' of settings file '%s'; the file is unchanged\n",
-            section, file.c_str());
+        KC_LOG(1,
+               "CameraSettings::Save: ERROR cannot write section '%s' of settings file '%s' (%s); the file is "
+               "unchanged\n",
+               section, file.c_str(), archive.WriteError().message().c_str());
         return false;
     }
     return true;
