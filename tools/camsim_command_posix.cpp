@@ -21,7 +21,7 @@ int RunCamsim(const std::vector<std::string> &args) {
         if (args[i] == "--config" && i + 1 < args.size()) {
             configFile = args[++i];
         } else {
-            std::fprintf(stderr, "usage: kestcam camsim [--config FILE]\n");
+            PrintUsageError("camsim");
             return kExitUsage;
         }
     }

@@ -18,6 +18,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+// The usage text of a command ("list", "grab", ...); empty for a name that is none.
+std::string CommandUsage(const std::string &command);
+// The command's usage on standard error, after a usage error.
+void PrintUsageError(const std::string &command);
+// True when -h or --help is among the arguments.
+bool AsksForHelp(int argc, char **argv);
+
 int RunList(const CommonOptions &options, const std::vector<std::string> &args);
 int RunGrab(const CommonOptions &options, const std::vector<std::string> &args);
 int RunProps(const CommonOptions &options, const std::vector<std::string> &args);

@@ -88,8 +88,7 @@ double Median(std::vector<double> values) {
 int RunGrab(const CommonOptions &options, const std::vector<std::string> &args) {
     GrabArgs grab;
     if (!ParseGrabArgs(args, grab)) {
-        std::fprintf(stderr,
-                     "usage: kestcam grab --camera NAME [--port N] [--grabs N>=1] [--interval MS] [--out FILE]\n");
+        PrintUsageError("grab");
         return kExitUsage;
     }
     HostSession session(options);

@@ -9,8 +9,8 @@
 
 namespace {
 
-void Usage() {
-    std::fprintf(stderr, "usage: kestcam [--driver PATH] [--system-path DIR] [-v] COMMAND [ARGS]\n"
+void Usage(std::FILE *out) {
+    std::fprintf(out, "usage: kestcam [--driver PATH] [--system-path DIR] [-v] COMMAND [ARGS]\n"
                          "commands:\n"
                          "  list                                   one camera name a line\n"
                          "  grab --camera NAME [--port N] [--grabs N] [--interval MS] [--out FILE]\n"
@@ -44,17 +44,23 @@ int main(int argc, char **argv) {
         } else if (arg == "-v") {
             options.verbose = true;
         } else if (arg == "-h" || arg == "--help") {
-            Usage();
-            return kExitOk;
+            Usage(stdout);
+            return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
         } else {
             break;
         }
     }
     if (i >= argc) {
-        Usage();
+        Usage(stderr);
         return kExitUsage;
     }
     const std::string command = argv[i];
+    // A request, not a mistake: the command's usage on standard output, and success.
+    const std::string usage = CommandUsage(command);
+    if (!usage.empty() && AsksForHelp(argc - i - 1, argv + i + 1)) {
+        std::fputs(usage.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+    }
     if (command == "lut") return RunLutCommand(argc - i, argv + i);
 
     // Options may also follow the command.
@@ -78,6 +84,6 @@ int main(int argc, char **argv) {
     if (command == "view") return RunView(options, rest);
     if (command == "stream") return RunStream(options, rest);
     std::fprintf(stderr, "kestcam: unknown command '%s'\n", command.c_str());
-    Usage();
+    Usage(stderr);
     return kExitUsage;
 }

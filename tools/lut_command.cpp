@@ -18,13 +18,7 @@ using kestcam::cli::kExitOk;
 using kestcam::cli::kExitUsage;
 
 void LutUsage() {
-    std::fprintf(stderr,
-                 "usage: kestcam lut generate [--lsb N] [--msb N] [--steepness N] -o FILE\n"
-                 "       kestcam lut columns FILE\n"
-                 "generate: LSB and MSB %d..%d with LSB < MSB (defaults 0 and 15), steepness %d..%d "
-                 "(default 1)\n",
-                 kestcam::kLutGenBitMin, kestcam::kLutGenBitMax, kestcam::kLutGenSteepnessMin,
-                 kestcam::kLutGenSteepnessMax);
+    kestcam::cli::PrintUsageError("lut");
 }
 
 int UsageError(const std::string &message) {
@@ -125,9 +119,5 @@ int RunLutCommand(int argc, char **argv) {
     const std::string sub = argv[1];
     if (sub == "generate") return Generate(argc, argv);
     if (sub == "columns") return Columns(argc, argv);
-    if (sub == "-h" || sub == "--help") {
-        LutUsage();
-        return kExitOk;
-    }
     return UsageError("unknown sub-command '" + sub + "'");
 }

@@ -58,8 +58,7 @@ bool ParsePropsArgs(const std::vector<std::string> &args, PropsArgs &parsed) {
 int RunProps(const CommonOptions &options, const std::vector<std::string> &args) {
     PropsArgs props;
     if (!ParsePropsArgs(args, props)) {
-        std::fprintf(stderr, "usage: kestcam props get|range --camera NAME [--port N] PROP\n"
-                             "       kestcam props set --camera NAME [--port N] PROP VALUE\n");
+        PrintUsageError("props");
         return kExitUsage;
     }
     HostSession session(options);

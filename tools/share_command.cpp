@@ -72,7 +72,7 @@ std::string FrameFile(const std::string &dir, long n, int channels) {
 int RunShare(const CommonOptions &options, const std::vector<std::string> &args) {
     WatchArgs watch;
     if (!ParseWatchArgs(args, watch)) {
-        std::fprintf(stderr, "usage: kestcam share watch NAME [--frames N>=1] [--out DIR]\n");
+        PrintUsageError("share");
         return kExitUsage;
     }
     // The share's own messages (segment and pipe) only with -v.

@@ -121,6 +121,14 @@ public:
         return f(settings_);
     }
 
+    // Runs f one at a time with Open, Close and the property calls, as they run with one another: f
+    // may change the settings (through WithSettings) and talk to the serial camera. Close waits for
+    // its acquisition thread without the lock, so the thread's completion callback may call this.
+    template <typename F> decltype(auto) WithLifecycleLock(F &&f) {
+        std::lock_guard<std::mutex> lock(lifecycleMutex_);
+        return f();
+    }
+
     // For the acquisition thread.
     MilGrabBuffers &Buffers() { return buffers_; }
     // Direct serial control of the camera (BaslerPortAccessEnabled).

@@ -105,6 +105,7 @@ bool BaslerCamera::GetBoundaries(int base, Param<double> &param) {
     if (!ReadFloat(int64_t{base} + kMaxOffset, max)) return false;
     param.min = min;
     param.max = max;
+    settings_->MarkLimitsReported(param);
     return true;
 }
 

@@ -84,6 +84,25 @@ void CameraSettings::SetDefaults() {
     LogIntoFile = Param<int>("LogIntoFile", 0, 0, 1);
     ShareCamera = Param<int>("ShareCamera", 0, 0, 1);
     ShareName = Param<std::string>("ShareName", "");
+    reportedLimits_ = 0;
+}
+
+int CameraSettings::LimitsBit(const Param<double> &param) const {
+    const Param<double> *cameraDoubles[] = {&ExposureTime, &LinePeriod,    &Gain,
+                                            &GainBalance,  &DigitalOffset, &DigitalOffsetBalance};
+    for (int i = 0; i < 6; ++i)
+        if (cameraDoubles[i] == &param) return i;
+    return -1;
+}
+
+void CameraSettings::MarkLimitsReported(const Param<double> &param) {
+    const int bit = LimitsBit(param);
+    if (bit >= 0) reportedLimits_ |= 1u << bit;
+}
+
+bool CameraSettings::LimitsReported(const Param<double> &param) const {
+    const int bit = LimitsBit(param);
+    return bit >= 0 && (reportedLimits_ & (1u << bit)) != 0;
 }
 
 void CameraSettings::ExchangeStored(ProfileArchive &archive) {
@@ -152,10 +171,10 @@ bool CameraSettings::SaveTo(const std::string &file, const char *section) {
     archive.SetStoring();
     ExchangeStored(archive);
     if (!archive.Flush()) {
-        KC_LOG(
-            1,
-            "CameraSettings::Save: ERROR cannot write section '%s' of settings file '%s'; the file is unchanged\n",
-            section, file.c_str());
+        KC_LOG(1,
+               "CameraSettings::Save: ERROR cannot write section '%s' of settings file '%s' (%s); the file is "
+               "unchanged\n",
+               section, file.c_str(), archive.WriteError().message().c_str());
         return false;
     }
     return true;

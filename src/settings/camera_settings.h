@@ -39,6 +39,13 @@ public:
     // bounds are truncated toward zero. False, outputs untouched, for any other key.
     bool GetRange(const char *key, int &min, int &max) const;
 
+    // Whether the bounds of one of the six camera doubles (ExposureTime, LinePeriod, Gain,
+    // GainBalance, DigitalOffset, DigitalOffsetBalance) are limits the camera reported, rather than
+    // the placeholders of SetDefaults. The serial camera marks them when it stores them; copies and
+    // assignments carry the marks with the bounds. Any other parameter is never marked.
+    void MarkLimitsReported(const Param<double> &param);
+    bool LimitsReported(const Param<double> &param) const;
+
     Param<int> Width;
     Param<int> Height;
     Param<int> HeightMultiplier;
@@ -75,6 +82,10 @@ public:
     Param<std::string> ShareName;
 
 private:
+    // Bit i: the i-th of the six camera doubles, in the order above.
+    int LimitsBit(const Param<double> &param) const;
+    unsigned reportedLimits_ = 0;
+
     // The stored keys in the order a new section lists them.
     void ExchangeStored(ProfileArchive &archive);
 };

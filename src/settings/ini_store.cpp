@@ -95,6 +95,30 @@ IniDocument::Line IniDocument::Classify(std::string text, bool firstLine) {
     return line;
 }
 
+IniDocument IniDocument::ParseFile(std::string_view bytes) {
+    const FileEncoding encoding = DetectEncoding(bytes);
+    if (encoding == FileEncoding::Bytes) return Parse(bytes);
+    // The byte-order mark decodes into the first line's text like a UTF-8 one, is skipped the same
+    // way and goes back out with the rest.
+    std::string text;
+    const bool whole = DecodeUtf16(bytes, encoding, text);
+    IniDocument doc = Parse(text);
+    doc.encoding_ = encoding;
+    doc.writable_ = whole;
+    return doc;
+}
+
+std::string IniDocument::FromCaller(std::string_view text) const {
+    if (encoding_ == FileEncoding::Bytes) return std::string(text);
+    // As it will read back once written as UTF-16.
+    return NormalizeUtf8(Utf8FromNarrow(text));
+}
+
+std::string IniDocument::ToCaller(std::string_view text) const {
+    if (encoding_ == FileEncoding::Bytes) return std::string(text);
+    return NarrowFromUtf8(text);
+}
+
 IniDocument IniDocument::Parse(std::string_view text) {
     IniDocument doc;
     size_t firstBreak = text.find('\n');
@@ -142,15 +166,21 @@ std::optional<size_t> IniDocument::FindKey(size_t header, std::string_view key) 
     return std::nullopt;
 }
 
-std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
-    std::optional<size_t> header = FindSection(section);
+std::optional<std::string> IniDocument::Get(std::string_view sectionText, std::string_view keyText) const {
+    std::optional<size_t> header = FindSection(FromCaller(sectionText));
     if (!header) return std::nullopt;
-    std::optional<size_t> line = FindKey(*header, key);
+    std::optional<size_t> line = FindKey(*header, FromCaller(keyText));
     if (!line) return std::nullopt;
-    return std::string(StripQuotes(lines_[*line].value));
+    return ToCaller(StripQuotes(lines_[*line].value));
 }
 
-bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+bool IniDocument::Set(std::string_view sectionText, std::string_view keyText, std::string_view valueText) {
+    const std::string sectionOwn = FromCaller(sectionText);
+    const std::string keyOwn = FromCaller(keyText);
+    const std::string valueOwn = FromCaller(valueText);
+    std::string_view section = sectionOwn;
+    std::string_view key = keyOwn;
+    std::string_view value = valueOwn;
     section = Trim(section);
     key = Trim(key);
     if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key)) return false;
@@ -171,7 +201,10 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
 
     std::optional<size_t> header = FindSection(section);
     if (!header) {
-        if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back(Line{});
+        // A file that holds nothing but its byte-order mark is as good as empty.
+        const bool blankEnd =
+            lines_.empty() || Trim(lines_.back().text).empty() || (lines_.size() == 1 && lines_[0].text == kUtf8Bom);
+        if (!blankEnd) lines_.push_back(Line{});
         Line headerLine;
         headerLine.kind = Line::Header;
         headerLine.section = std::string(section);
@@ -203,7 +236,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
 }
 
 bool IniDocument::HasSection(std::string_view section) const {
-    return FindSection(section).has_value();
+    return FindSection(FromCaller(section)).has_value();
 }
 
 std::vector<std::string> IniDocument::SectionNames() const {
@@ -215,12 +248,14 @@ std::vector<std::string> IniDocument::SectionNames() const {
             seen = seen || EqualsNoCase(name, line.section);
         if (!seen) names.push_back(line.section);
     }
+    for (std::string &name : names)
+        name = ToCaller(name);
     return names;
 }
 
 std::vector<std::string> IniDocument::KeyNames(std::string_view section) const {
     std::vector<std::string> names;
-    std::optional<size_t> header = FindSection(section);
+    std::optional<size_t> header = FindSection(FromCaller(section));
     if (!header) return names;
     size_t end = SectionEnd(*header);
     for (size_t i = *header + 1; i < end; ++i) {
@@ -230,6 +265,8 @@ std::vector<std::string> IniDocument::KeyNames(std::string_view section) const {
             seen = seen || EqualsNoCase(name, lines_[i].key);
         if (!seen) names.push_back(lines_[i].key);
     }
+    for (std::string &name : names)
+        name = ToCaller(name);
     return names;
 }
 
@@ -245,6 +282,29 @@ std::string IniDocument::Serialize() const {
         out += lineEnd;
     }
     return out;
+}
+
+std::string IniDocument::SerializeFile() const {
+    return encoding_ == FileEncoding::Bytes ? Serialize() : EncodeUtf16(Serialize(), encoding_);
+}
+
+namespace {
+
+class IniErrorCategory : public std::error_category {
+public:
+    const char *name() const noexcept override { return "kestcam.ini"; }
+    std::string message(int condition) const override {
+        return condition == static_cast<int>(IniError::TruncatedUtf16)
+                   ? "the file is UTF-16 but ends in half a character; it is left as it is"
+                   : "unknown settings file error";
+    }
+};
+
+} // namespace
+
+std::error_code make_error_code(IniError error) {
+    static const IniErrorCategory category;
+    return {static_cast<int>(error), category};
 }
 
 // Windows reads the value with GetPrivateProfileString and answers the default when the text
@@ -302,7 +362,7 @@ std::error_code ReadDocument(const std::string &file, IniDocument &doc) {
     }
     // A directory opens fine on POSIX and fails here.
     if (std::ferror(in.get())) return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-    doc = IniDocument::Parse(text);
+    doc = IniDocument::ParseFile(text);
     return {};
 }
 
@@ -326,24 +386,30 @@ bool WriteString(const std::string &file, std::string_view section, std::string_
 }
 
 bool WriteSection(const std::string &file, std::string_view section,
-                  const std::vector<std::pair<std::string, std::string>> &keyValues) {
+                  const std::vector<std::pair<std::string, std::string>> &keyValues, std::error_code *why) {
+    auto fail = [&](std::error_code error) {
+        if (why != nullptr) *why = error;
+        return false;
+    };
     // Read, change and replace form one step: two cameras saving at once from different host
     // threads would otherwise each write back the file without the other's section.
     static std::mutex writeMutex;
     std::lock_guard<std::mutex> lock(writeMutex);
     // An unreadable file must not be replaced by one holding only what is written now.
     IniDocument doc;
-    if (ReadDocument(file, doc)) return false;
-    std::string before = doc.Serialize();
+    if (std::error_code error = ReadDocument(file, doc)) return fail(error);
+    if (!doc.Writable()) return fail(IniError::TruncatedUtf16);
+    std::string before = doc.SerializeFile();
     for (const auto &[key, value] : keyValues)
-        if (!doc.Set(section, key, value)) return false;
-    std::string after = doc.Serialize();
+        if (!doc.Set(section, key, value)) return fail(std::make_error_code(std::errc::invalid_argument));
+    std::string after = doc.SerializeFile();
     if (after == before) {
         // Nothing to write, but what a save killed earlier left beside the file goes all the same.
         os::RemoveStaleTemporaries(file);
         return true;
     }
-    return !os::ReplaceFileContents(file, after);
+    if (std::error_code error = os::ReplaceFileContents(file, after)) return fail(error);
+    return true;
 }
 
 } // namespace kestcam::ini

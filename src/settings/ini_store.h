@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/text_encoding.h"
+
 namespace kestcam::ini {
 
 // Lines longer than this answer no look-up. No key the driver stores comes near it, and a
@@ -26,9 +28,15 @@ constexpr size_t kMaxLineLength = 32 * 1024;
 // stricter than Windows on purpose: a line whose first non-blank character is ';' is a comment
 // (Windows answers it as a key named ";..."), and keys before the first section header belong
 // to no section. A leading UTF-8 byte-order mark is ignored.
+//
+// A file saved as UTF-16 (ParseFile) is read as the Windows profile functions read it: names and
+// values are exchanged in the platform's narrow text (see NarrowFromUtf8), and SerializeFile writes
+// the whole file back as UTF-16 in its own byte order, so a save never mixes 8-bit lines into it.
 class IniDocument {
 public:
     static IniDocument Parse(std::string_view text);
+    // A file's bytes: UTF-16 when they start with its byte-order mark, otherwise as Parse.
+    static IniDocument ParseFile(std::string_view bytes);
 
     // The value of (section, key), trimmed; names compared without regard to case.
     std::optional<std::string> Get(std::string_view section, std::string_view key) const;
@@ -45,6 +53,12 @@ public:
 
     // Lines joined with the line end the parsed text used (the platform's for a new text).
     std::string Serialize() const;
+    // Serialize in the file's own encoding: the bytes to write back.
+    std::string SerializeFile() const;
+    FileEncoding Encoding() const { return encoding_; }
+    // False for a UTF-16 file cut off in the middle of a unit (an odd number of bytes): it reads as
+    // far as it is whole, but writing it back would lose its last byte.
+    bool Writable() const { return writable_; }
 
 private:
     struct Line {
@@ -60,10 +74,19 @@ private:
     std::optional<size_t> FindSection(std::string_view section) const;
     std::optional<size_t> FindKey(size_t header, std::string_view key) const;
     size_t SectionEnd(size_t header) const;
+    // Between the caller's narrow text and the document's own (UTF-8 for a UTF-16 file).
+    std::string FromCaller(std::string_view text) const;
+    std::string ToCaller(std::string_view text) const;
 
     std::vector<Line> lines_;
     std::string lineEnd_;
+    FileEncoding encoding_ = FileEncoding::Bytes;
+    bool writable_ = true;
 };
+
+// Why a settings file was not written, beside the system's own errors.
+enum class IniError { TruncatedUtf16 = 1 };
+std::error_code make_error_code(IniError error);
 
 // The integer read of the private-profile rules applied to a value that is present: an empty
 // value gives def, otherwise the text's leading integer (optional sign, then decimal digits or
@@ -83,11 +106,16 @@ std::string GetString(const std::string &file, std::string_view section, std::st
 int GetInt(const std::string &file, std::string_view section, std::string_view key, int def);
 // Writes one key; the file is replaced atomically. False when it cannot be written.
 bool WriteString(const std::string &file, std::string_view section, std::string_view key, std::string_view value);
-// Writes many keys of one section in one atomic replace. False, with the file untouched, when
-// the existing file cannot be read, a name is not representable (see IniDocument::Set) or the
-// replace fails. A write that would change nothing leaves the file alone and succeeds. Writes
-// from threads of one process are serialised, so none loses another's keys.
+// Writes many keys of one section in one atomic replace, in the file's own encoding. False, with
+// the file untouched and the reason in why (when given), when the existing file cannot be read or
+// is a truncated UTF-16 file, a name is not representable (see IniDocument::Set; invalid_argument)
+// or the replace fails. A write that would change nothing leaves the file alone and succeeds.
+// Writes from threads of one process are serialised, so none loses another's keys.
 bool WriteSection(const std::string &file, std::string_view section,
-                  const std::vector<std::pair<std::string, std::string>> &keyValues);
+                  const std::vector<std::pair<std::string, std::string>> &keyValues, std::error_code *why = nullptr);
 
 } // namespace kestcam::ini
+
+namespace std {
+template <> struct is_error_code_enum<kestcam::ini::IniError> : true_type {};
+} // namespace std

@@ -93,7 +93,7 @@ bool ProfileArchive::Flush() {
         pending_.clear();
         return stored;
     }
-    if (!ini::WriteSection(fileName_, section_, pending_)) return false;
+    if (!ini::WriteSection(fileName_, section_, pending_, &writeError_)) return false;
     pending_.clear();
     return true;
 }

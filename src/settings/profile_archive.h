@@ -52,6 +52,8 @@ public:
     const std::string &FileName() const { return fileName_; }
     const std::string &Section() const { return section_; }
     std::error_code ReadError() const { return readError_; }
+    // Why the last storing Flush failed.
+    std::error_code WriteError() const { return writeError_; }
 
 private:
     const ini::IniDocument *Document();
@@ -65,6 +67,7 @@ private:
     bool readAttempted_ = false;
     std::optional<ini::IniDocument> document_;
     std::error_code readError_;
+    std::error_code writeError_;
     std::vector<std::pair<std::string, std::string>> pending_;
     const ini::IniDocument *source_ = nullptr;
     ini::IniDocument *target_ = nullptr;

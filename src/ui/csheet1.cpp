@@ -27,7 +27,7 @@ void CSheet1::ReportError(const std::string &pageCaption, const std::string &mes
 }
 
 void CSheet1::RefreshStatus() {
-    if (view_ != nullptr) view_->SetStatusText(needsReset_ != 0 ? kResetNotice : "");
+    if (view_ != nullptr) view_->SetStatusText(NeedsReset() != 0 ? kResetNotice : "");
 }
 
 SheetButtonLayout CSheet1::LayOutButtons(const Rect &ok, const Rect &sheetWindow) {

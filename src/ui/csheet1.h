@@ -60,7 +60,11 @@ public:
 
     void SetFrameGrabberValid(bool valid);
     void SetCameraValid(bool valid);
-    void SetNeedsReset(int needsReset) { needsReset_ = needsReset; }
+    // What needs the cameras reset: each page says so for its own changes (the DCF choice, the
+    // COM port), and the notice stays while either needs it. The text follows at the next
+    // RefreshStatus.
+    enum class ResetCause { Dcf, Port };
+    void SetNeedsReset(ResetCause cause, bool needed) { (cause == ResetCause::Dcf ? dcfReset_ : portReset_) = needed; }
     // "<page caption>: <message>", cut at kStatusTextLimit characters.
     void ReportError(const std::string &pageCaption, const std::string &message);
     // The reset notice while one is pending, else an empty status bar.
@@ -68,7 +72,7 @@ public:
 
     bool FrameGrabberValid() const { return frameGrabberValid_; }
     bool CameraValid() const { return cameraValid_; }
-    int NeedsReset() const { return needsReset_; }
+    int NeedsReset() const { return dcfReset_ || portReset_ ? 1 : 0; }
     // What OK stands for: both pages valid.
     bool CanAccept() const { return frameGrabberValid_ && cameraValid_; }
 
@@ -86,7 +90,8 @@ private:
     SheetView *view_ = nullptr;
     bool frameGrabberValid_ = true;
     bool cameraValid_ = true;
-    int needsReset_ = 0;
+    bool dcfReset_ = false;
+    bool portReset_ = false;
 };
 
 } // namespace kestcam::ui

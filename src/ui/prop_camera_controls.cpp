@@ -97,14 +97,21 @@ bool CPropCameraControls::Validate() {
     Exchange(ExchangeDirection::FromControl);
     const CameraSettings &s = settings_;
     // Exposure time and line period are clamped by the camera layer when written, not checked here.
+    // A value is checked only while its field is enabled (direct access on, its box ticked) and
+    // only against limits the camera reported: until then the bounds are placeholders, and a gain
+    // of 5 dB from the file must not block OK.
+    auto outOfRange = [&](const Param<int> &use, const Param<double> &param) {
+        return s.BaslerPortAccessEnabled.value != 0 && use.value != 0 && s.LimitsReported(param) &&
+               !param.InRange();
+    };
     const char *problem = nullptr;
-    if (s.UseGain.value != 0 && !s.Gain.InRange())
+    if (outOfRange(s.UseGain, s.Gain))
         problem = "Gain not in range";
-    else if (s.UseGainBalance.value != 0 && !s.GainBalance.InRange())
+    else if (outOfRange(s.UseGainBalance, s.GainBalance))
         problem = "Gain L/R Balance not in range";
-    else if (s.UseDigitalOffset.value != 0 && !s.DigitalOffset.InRange())
+    else if (outOfRange(s.UseDigitalOffset, s.DigitalOffset))
         problem = "Digital Offset not in range";
-    else if (s.UseDigitalOffsetBalance.value != 0 && !s.DigitalOffsetBalance.InRange())
+    else if (outOfRange(s.UseDigitalOffsetBalance, s.DigitalOffsetBalance))
         problem = "Digital Offset L/R Balance not in range";
     if (problem == nullptr) return true;
     sheet_.ReportError(view_->Caption(), problem);
@@ -152,7 +159,7 @@ void CPropCameraControls::OnEditChange(int id) {
 
 void CPropCameraControls::OnPortChanged() {
     // A new port takes effect only when the camera is opened again.
-    sheet_.SetNeedsReset(1);
+    sheet_.SetNeedsReset(CSheet1::ResetCause::Port, true);
     ValidateAndReport();
 }
 

@@ -143,18 +143,23 @@ int CPropFrameGrabber::OnQuerySiblings() {
 void CPropFrameGrabber::OnApply() {
     // Items without a handler of their own ("Also log into file", "Share Name") are read here.
     Exchange(ExchangeDirection::FromControl);
-    ReadComboText(view_->Item(kLutColumn), settings_.lutcolumn);
+    // The list is filled only while the table is on; with it off the stored column stays, ready
+    // for when the table is switched on again.
+    if (settings_.UseLUT.value != 0) ReadComboText(view_->Item(kLutColumn), settings_.lutcolumn);
 }
 
 void CPropFrameGrabber::OnDefaultDcf() {
     UpdateControls();
     const bool reset =
         settings_.DCF_FILE.value != initialDcf_ || settings_.UseDefaultDCF.value != initialUseDefaultDcf_;
-    sheet_.SetNeedsReset(reset ? 1 : 0);
+    sheet_.SetNeedsReset(CSheet1::ResetCause::Dcf, reset);
     EditChanged();
 }
 
 void CPropFrameGrabber::BrowseDcf() {
+    // The page is filled from the working copy after the choice: what was typed or ticked without
+    // a handler of its own ("Share Name", "Also log into file") goes into it first.
+    Exchange(ExchangeDirection::FromControl);
     Logger &logger = Logger::Instance();
     FileDialogRequest request;
     request.title = "Select DCF file";
@@ -169,11 +174,13 @@ void CPropFrameGrabber::BrowseDcf() {
     Exchange(ExchangeDirection::ToControl);
     // The comparison is with the full path, so re-choosing a DCF stored relative counts as a change.
     const bool reset = *chosen != initialDcf_ || settings_.UseDefaultDCF.value != initialUseDefaultDcf_;
-    sheet_.SetNeedsReset(reset ? 1 : 0);
+    sheet_.SetNeedsReset(CSheet1::ResetCause::Dcf, reset);
     EditChanged();
 }
 
 void CPropFrameGrabber::BrowseLut() {
+    // As for the DCF: the page's own edits first, since it is refilled after the choice.
+    Exchange(ExchangeDirection::FromControl);
     FileDialogRequest request;
     request.title = "Select LUT file";
     request.defaultExtension = "csv";

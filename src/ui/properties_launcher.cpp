@@ -31,9 +31,11 @@ bool ShowCameraProperties(PropertiesTarget &camera, void *parent, DialogService 
 
     // DCF, size, lookup table, 16-bit handling, time-out, logging and sharing take effect at the
     // next open; only the directly controlled camera parameters are written now.
-    camera.AssignSettings(working);
-    if (working.BaslerPortAccessEnabled.value != 0) camera.ApplyCameraParameters();
-    return camera.SaveSettings();
+    return camera.Exclusively([&] {
+        camera.AssignSettings(working);
+        if (working.BaslerPortAccessEnabled.value != 0) camera.ApplyCameraParameters();
+        return camera.SaveSettings();
+    });
 }
 
 } // namespace kestcam::ui

@@ -2,6 +2,7 @@
 // and on OK the copy back, the camera parameters and the saved section.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "settings/camera_settings.h"
@@ -27,6 +28,10 @@ public:
     // Writes the enabled camera parameters over the serial link (the exposure mode excepted).
     virtual void ApplyCameraParameters() = 0;
     virtual bool SaveSettings() = 0;
+    // Runs the steps of OK (assign, apply, save) one at a time with the camera's open, close and
+    // property calls of other threads; answers what steps answers. Never held while the sheet waits
+    // for the user.
+    virtual bool Exclusively(const std::function<bool()> &steps) = 0;
 };
 
 // True when the user confirmed with OK and the settings were saved. False when the warning was

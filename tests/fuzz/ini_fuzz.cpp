@@ -1,7 +1,9 @@
-// ini_fuzz.cpp - libFuzzer harness for the INI parser and writer. Any input must parse, write
-// back to a text that parses to itself, and answer a value set into it.
+// ini_fuzz.cpp - libFuzzer harness for the INI parser and writer. Any input, as a file's bytes (8-bit
+// or UTF-16 by its byte-order mark), must parse, write back to bytes that parse to themselves, and
+// answer a value set into it.
 //   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//       tests/fuzz/ini_fuzz.cpp src/settings/ini_store.cpp src/os/file_replace_posix.cpp
+//       tests/fuzz/ini_fuzz.cpp src/settings/ini_store.cpp src/settings/text_encoding.cpp \
+//       src/settings/text_encoding_posix.cpp src/os/file_replace_posix.cpp
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -24,10 +26,10 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string_view text(reinterpret_cast<const char *>(data), size);
-    IniDocument doc = IniDocument::Parse(text);
+    IniDocument doc = IniDocument::ParseFile(text);
 
-    std::string once = doc.Serialize();
-    Check(IniDocument::Parse(once).Serialize() == once);
+    std::string once = doc.SerializeFile();
+    Check(IniDocument::ParseFile(once).SerializeFile() == once);
 
     std::vector<std::string> sections = doc.SectionNames();
     for (const std::string &section : sections) {
@@ -40,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string section = sections.empty() ? std::string("Camera 1") : sections[size % sections.size()];
     std::string value(text.substr(size / 2, 16));
     if (doc.Set(section, "FuzzKey", value)) {
-        IniDocument reread = IniDocument::Parse(doc.Serialize());
+        IniDocument reread = IniDocument::ParseFile(doc.SerializeFile());
         std::optional<std::string> got = reread.Get(section, "FuzzKey");
         Check(got.has_value());
         Check(*got == *doc.Get(section, "FuzzKey"));

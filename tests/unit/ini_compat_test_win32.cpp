@@ -163,5 +163,66 @@ TEST(IniCompatTest, HandEditedFileReadsTheSameThroughBoth) {
     }
 }
 
+// UTF-16 files (with a byte-order mark): the system's functions are the reference for reading them,
+// for writing into them, and for reading what kestcam wrote into them.
+class IniCompatUtf16 : public ::testing::TestWithParam<ini::FileEncoding> {
+protected:
+    std::string Write(const std::string &text) {
+        return dir_.Write("Kest.ini", ini::EncodeUtf16("\xEF\xBB\xBF" + text, GetParam()));
+    }
+    // The keys the tests use, compared through both.
+    void ExpectSameReads(const std::string &file, const std::vector<const char *> &sections) {
+        FlushProfileCache(file);
+        for (const char *section : sections) {
+            for (const char *key : {"Width", "GrabTimeout", "DCF_FILE", "ShareName", "Key", "LogLevel"}) {
+                EXPECT_EQ(ini::GetString(file, section, key, kMissing), WindowsString(file, section, key))
+                    << section << "/" << key;
+                EXPECT_EQ(ini::GetInt(file, section, key, 77), WindowsInt(file, section, key, 77))
+                    << section << "/" << key;
+            }
+        }
+    }
+    std::string Text(const std::string &file) {
+        std::string text;
+        EXPECT_TRUE(ini::DecodeUtf16(test::TempDir::Read(file), GetParam(), text));
+        return text;
+    }
+    test::TempDir dir_;
+};
+
+TEST_P(IniCompatUtf16, HandWrittenFileReadsTheSameThroughBoth) {
+    const std::string file = Write("[Camera 1]\r\n GrabTimeout = 700 \r\nDCF_FILE=C:\\dcf\\M\xC3\xBCller.dcf\r\n"
+                                   "Width=0x20\r\n[Other]\r\nKey='quoted'\r\n");
+    ExpectSameReads(file, {"Camera 1", "other", "Absent"});
+}
+
+TEST_P(IniCompatUtf16, WhatKestcamSavesReadsTheSameThroughWindowsAndStaysUtf16) {
+    const std::string file = Write("[Other]\r\nKey=x\r\n");
+    CameraSettings s;
+    s.DCF_FILE.value = "C:\\dcf\\line scan.dcf";
+    s.ShareName.value = "caf\xE9"; // 0xE9 of the ANSI code page the "A" functions speak
+    s.LogLevel.value = 3;
+    ASSERT_TRUE(s.SaveTo(file, "Camera 1"));
+    ExpectSameReads(file, {"Camera 1", "Other"});
+    EXPECT_EQ(WindowsString(file, "Camera 1", "ShareName"), ini::GetString(file, "Camera 1", "ShareName", ""));
+    EXPECT_EQ(Text(file).rfind("\xEF\xBB\xBF[Other]\r\nKey=x\r\n\r\n[Camera 1]\r\nWidth=8160\r\n", 0), 0u);
+}
+
+TEST_P(IniCompatUtf16, WhatWindowsWritesIntoItReadsTheSameThroughKestcam) {
+    const std::string file = Write("[Camera 1]\r\nWidth=1\r\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("Camera 1", "ShareName", "caf\xE9", file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringA("Camera 2", "GrabTimeout", "900", file.c_str()));
+    ExpectSameReads(file, {"Camera 1", "Camera 2"});
+    CameraSettings s;
+    ASSERT_TRUE(s.LoadFrom(file, "Camera 2"));
+    EXPECT_EQ(s.GrabTimeout.value, 900);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByteOrder, IniCompatUtf16,
+                         ::testing::Values(ini::FileEncoding::Utf16Le, ini::FileEncoding::Utf16Be),
+                         [](const auto &info) {
+                             return info.param == ini::FileEncoding::Utf16Le ? "LittleEndian" : "BigEndian";
+                         });
+
 } // namespace
 } // namespace kestcam

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "acquisition/mil_digitizer.h"
@@ -38,16 +43,29 @@ public:
     void AssignSettings(const CameraSettings &s) override {
         settings = s;
         ++assigned;
+        unlocked += exclusive ? 0 : 1;
     }
-    void ApplyCameraParameters() override { ++applied; }
+    void ApplyCameraParameters() override {
+        ++applied;
+        unlocked += exclusive ? 0 : 1;
+    }
     bool SaveSettings() override {
         ++saved;
+        unlocked += exclusive ? 0 : 1;
         return true;
+    }
+    bool Exclusively(const std::function<bool()> &steps) override {
+        exclusive = true;
+        const bool result = steps();
+        exclusive = false;
+        return result;
     }
 
     bool busy = false;
     CameraSettings settings;
     int assigned = 0, applied = 0, saved = 0;
+    bool exclusive = false;
+    int unlocked = 0; // steps of OK taken outside Exclusively
 };
 
 TEST(PropertiesLauncher, DecliningTheBusyWarningShowsNoSheet) {
@@ -80,6 +98,7 @@ TEST_P(LauncherOk, CopiesBackSavesAndWritesTheCameraOnlyWithDirectAccess) {
     EXPECT_EQ(camera.settings.HeightMultiplier.value, 7);
     EXPECT_EQ(camera.saved, 1);
     EXPECT_EQ(camera.applied, GetParam() != 0 ? 1 : 0);
+    EXPECT_EQ(camera.unlocked, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Access, LauncherOk, ::testing::Values(0, 1, 2),
@@ -199,6 +218,77 @@ TEST_P(ConfigureSerialCamera, OkWritesTheEnabledParametersToTheCameraOnlyWithDir
         EXPECT_TRUE(camera.Frames().empty());
     }
     digitizer.Close();
+}
+
+// OK assigns the whole set and writes the serial camera while other host threads open and close
+// the camera and get and set its properties: all of it one at a time under the camera's lifecycle
+// lock (run under TSan, which reports any access outside it). The sheet waits for its user without
+// the lock, or the other threads would stall for as long as the sheet is shown.
+TEST_F(ConfigureCamera, OkRunsOneAtATimeWithOpenCloseAndPropertyCallsOfOtherThreads) {
+    test::TestSerialCamera serial;
+    std::string why;
+    const bool direct = serial.Start("standard", why);
+    dir_.Write("Kest.ini", "[Camera 1]\nUseGain=1\nBaslerPortAccessEnabled=" + std::string(direct ? "1" : "0") +
+                               "\nBaslerPort=" + (direct ? serial.Port() : std::string("COM1")) + "\n");
+    MilDigitizer &camera = MilApp::GetInstance().GetByName("Camera 1");
+    constexpr int kRounds = 12;
+    std::atomic<int> sheetsAccepted{0}, opens{0}, stalledSheets{0};
+    std::atomic<bool> sheetsDone{false};
+    std::mutex progressMutex;
+    std::condition_variable progress;
+    int propertyRounds = 0;
+
+    ScriptedDialogService service;
+    int round = 0;
+    service.onSheet = [&](ScriptedSheetRun &run) {
+        // Property calls go on while the sheet is shown: nothing is held while the user edits.
+        std::unique_lock<std::mutex> lock(progressMutex);
+        const int before = propertyRounds;
+        if (!progress.wait_for(lock, std::chrono::seconds(60), [&] { return propertyRounds > before; }))
+            ++stalledSheets;
+        lock.unlock();
+        run.TypeFg(CPropFrameGrabber::kHeightMultiplier, std::to_string(1 + round % 10));
+        run.TypeCam(ui::CPropCameraControls::kGain, "0.5");
+        return true;
+    };
+    std::thread sheets([&] {
+        for (round = 0; round < kRounds; ++round)
+            sheetsAccepted += ui::ConfigureCamera(nullptr, "Camera 1") == 0 ? 1 : 0;
+        sheetsDone = true;
+    });
+    std::thread lifecycle([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            int geometry[2] = {0, 0};
+            opens += camera.Open(1, geometry) ? 1 : 0;
+            camera.Close();
+        }
+    });
+    std::thread properties([&] {
+        for (int i = 0; !sheetsDone || i < kRounds; ++i) {
+            int value = 0;
+            camera.SetProperty("Shift16bit", i % 9);
+            camera.SetProperty("Gain", 1);
+            camera.GetProperty("Gain", &value);
+            camera.GetProperty("HeightMultiplier", &value);
+            camera.SetProperty("GrabTimeout", 1000 + i);
+            {
+                std::lock_guard<std::mutex> lock(progressMutex);
+                ++propertyRounds;
+            }
+            progress.notify_all();
+        }
+    });
+    sheets.join();
+    lifecycle.join();
+    properties.join();
+
+    EXPECT_EQ(sheetsAccepted, kRounds);
+    EXPECT_EQ(stalledSheets, 0);
+    EXPECT_EQ(opens, kRounds);
+    // The last OK's frame count is what every later save and load carried on.
+    const int last = 1 + (kRounds - 1) % 10;
+    EXPECT_EQ(camera.WithSettings([](CameraSettings &s) { return s.HeightMultiplier.value; }), last);
+    EXPECT_NE(Ini().find("HeightMultiplier=" + std::to_string(last)), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Access, ConfigureSerialCamera, ::testing::Values(0, 1),

@@ -110,6 +110,7 @@ TEST(FrameGrabberPage, AnInvalidCameraPageKeepsOkDisabledWhenThisPageIsFixed) {
     CameraSettings s;
     s.BaslerPortAccessEnabled.value = 1;
     s.UseGain.value = 1;
+    s.MarkLimitsReported(s.Gain);
     Sheet sheet(s);
     sheet.run->TypeCam(Cam::kGain, "5");
     sheet.run->TypeFg(FG::kHeightMultiplier, "11");
@@ -301,6 +302,8 @@ TEST_P(CameraPageValues, CheckOnlyEnabledGainAndOffsetAgainstTheCameraLimits) {
     s.DigitalOffset.max = 10;
     s.ExposureTime.min = 2;
     s.ExposureTime.max = 100;
+    for (const Param<double> *p : {&s.Gain, &s.DigitalOffset, &s.ExposureTime})
+        s.MarkLimitsReported(*p);
     Sheet sheet(s);
     sheet.run->camView.items[Cam::kGain].text = c.gain;
     sheet.run->camView.items[Cam::kDigitalOffset].text = c.offset;
@@ -341,6 +344,72 @@ TEST(CameraPage, OkKeepsAStoredPortTheListDoesNotHold) {
     EXPECT_EQ(sheet.CamItem(Cam::kPort).selection, -1);
     ASSERT_TRUE(sheet.run->PressOk());
     EXPECT_EQ(sheet.working.BaslerPort.value, "/dev/pts/7");
+}
+
+TEST(CameraPage, OnlyLimitsTheCameraReportedAndOnlyWithDirectAccessOnBlockOk) {
+    CameraSettings s;
+    s.BaslerPortAccessEnabled.value = 1;
+    s.UseGain.value = 1;
+    s.UseGainBalance.value = 1;
+    s.Gain.value = 5; // bounds 0..1 both, but only the balance's came from the camera
+    s.GainBalance.value = 5;
+    s.MarkLimitsReported(s.GainBalance);
+    Sheet sheet(s);
+    sheet.run->TypeCam(Cam::kGain, "5"); // not checked: its limits never came from a camera
+    EXPECT_FALSE(sheet.run->okEnabled);
+    EXPECT_EQ(sheet.run->status, CamError("Gain L/R Balance not in range"));
+    sheet.run->ClickCam(Cam::kAccessEnabled); // off: the field is disabled, and so is its check
+    EXPECT_TRUE(sheet.run->okEnabled);
+    EXPECT_EQ(sheet.run->status, "");
+}
+
+// The page is refilled from the working copy after a file choice; what the user typed or ticked in
+// items without a handler of their own must be in it by then.
+class FileChoice : public ::testing::TestWithParam<int> {};
+
+TEST_P(FileChoice, KeepsTypedShareNameAndTickedLogIntoFile) {
+    test::TempDir dir;
+    const std::string chosen = GetParam() == FG::kLutBrowse ? dir.Write("t.csv", "x;a\n0;0\n") : "/x/other.dcf";
+    CameraSettings s;
+    s.UseLUT.value = 1;
+    s.ShareCamera.value = 1;
+    Sheet sheet(s);
+    sheet.run->fgView.items[FG::kShareName].text = "line1";
+    sheet.run->fgView.items[FG::kLogIntoFile].check = 1;
+    sheet.run->fgView.chooseFile = [&](const ui::FileDialogRequest &) { return chosen; };
+    sheet.run->ClickFg(GetParam());
+    EXPECT_EQ(sheet.Fg(FG::kShareName).text, "line1");
+    EXPECT_EQ(sheet.Fg(FG::kLogIntoFile).check, 1);
+    ASSERT_TRUE(sheet.run->PressOk());
+    EXPECT_EQ(sheet.working.ShareName.value, "line1");
+    EXPECT_EQ(sheet.working.LogIntoFile.value, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, FileChoice, ::testing::Values(FG::kDcfBrowse, FG::kLutBrowse),
+                         [](const auto &info) { return info.param == FG::kLutBrowse ? "LutBrowse" : "DcfBrowse"; });
+
+TEST(FrameGrabberPage, OkWithTheTableOffKeepsTheStoredColumn) {
+    CameraSettings s;
+    s.lutcolumn.value = "gamma";
+    Sheet sheet(s);
+    ASSERT_TRUE(sheet.run->PressOk());
+    EXPECT_EQ(sheet.working.lutcolumn.value, "gamma");
+}
+
+TEST(PropertySheet, APortChangeKeepsTheResetNoticeWhateverTheDcfChoiceSays) {
+    CameraSettings s;
+    s.BaslerPortAccessEnabled.value = 1;
+    s.DCF_FILE.value = "/x/cam.dcf";
+    Sheet sheet(s);
+    sheet.run->SelectPort(1);
+    ASSERT_EQ(sheet.run->status, CSheet1::kResetNotice);
+    sheet.run->ClickFg(FG::kDefaultDcf);
+    sheet.run->ClickFg(FG::kDefaultDcf); // back as it was: the DCF needs no reset
+    EXPECT_EQ(sheet.run->status, CSheet1::kResetNotice);
+    sheet.run->fgView.chooseFile = [](const ui::FileDialogRequest &) { return std::string("/x/cam.dcf"); };
+    sheet.run->ClickFg(FG::kDcfBrowse); // the same DCF again
+    EXPECT_EQ(sheet.run->status, CSheet1::kResetNotice);
+    EXPECT_EQ(sheet.sheet.NeedsReset(), 1);
 }
 
 TEST(PropertySheet, StatusTextIsCutAt254Characters) {

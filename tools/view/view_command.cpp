@@ -77,8 +77,7 @@ bool ParseViewArgs(const std::vector<std::string> &args, ViewArgs &parsed) {
 int RunView(const CommonOptions &options, const std::vector<std::string> &args) {
     ViewArgs view;
     if (!ParseViewArgs(args, view)) {
-        std::fprintf(stderr,
-                     "usage: kestcam view (--camera NAME [--port N] | --share NAME) [--listen ADDR:PORT]\n");
+        PrintUsageError("view");
         return kExitUsage;
     }
     // Every thread started from here on inherits the blocked signals; only sigwait below takes them.
