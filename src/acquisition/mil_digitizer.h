@@ -125,7 +125,7 @@ public:
     // may change the settings (through WithSettings) and talk to the serial camera. Close waits for
     // its acquisition thread without the lock, so the thread's completion callback may call this.
     template <typename F> decltype(auto) WithLifecycleLock(F &&f) {
-        std::lock_guard<std::mutex> lock(lifecycleMutex_);
+        DriverLock<std::mutex> lock(lifecycleMutex_);
         return f();
     }
 

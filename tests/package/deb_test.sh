@@ -2,7 +2,7 @@
 # deb_test.sh DEB WORK - the Debian package as a user gets it: lintian finds no error, and the tree
 # dpkg-deb -x extracts works from where it lies: the CLI finds the driver in the multiarch library
 # directory and lists the simulated cameras, gst-inspect-1.0 finds kestcamsrc and a pipeline grabs,
-# the Python binding looks in the multiarch directory.
+# the Python binding looks in the multiarch directory, and the driver loads the GenICam backend beside it.
 set -euo pipefail
 deb=$1 work=$2
 fail() { echo "deb: $*" >&2; exit 1; }
@@ -15,6 +15,7 @@ dpkg-deb -x "$deb" "$work/tree"
 tree=$work/tree
 lib=$tree/usr/lib/$multiarch
 for f in usr/bin/kestcam usr/include/kestcam/kestcam.h "usr/lib/$multiarch/libkestcam.so" \
+         "usr/lib/$multiarch/libkestcam_genicam.so" usr/share/doc/kestcam/genicam.md \
          "usr/lib/$multiarch/gstreamer-1.0/libgstkestcam.so" "usr/lib/$multiarch/pkgconfig/kestcam.pc" \
          "usr/lib/$multiarch/cmake/kestcam/kestcamConfig.cmake" usr/share/doc/kestcam/gstreamer.md \
          usr/share/doc/kestcam/copyright usr/lib/python3/dist-packages/kestcam/__init__.py; do
@@ -24,6 +25,10 @@ done
 export KESTCAM_SIM_CONFIG=
 listing=$(cd "$work/system" && "$tree/usr/bin/kestcam" list)
 [ "$listing" = $'Camera 1\nCamera 2\nCamera 3' ] || fail "the extracted kestcam listed '$listing'"
+
+# The GenICam backend beside the extracted driver is the one KESTCAM_MIL=genicam loads.
+genicam_log=$(cd "$work/system" && KESTCAM_MIL=genicam "$tree/usr/bin/kestcam" -v list 2>&1 >/dev/null) || true
+grep -q "imaging library $lib/libkestcam_genicam.so loaded" <<<"$genicam_log" || fail "the extracted driver does not load its GenICam backend: $genicam_log"
 
 export GST_PLUGIN_PATH=$lib/gstreamer-1.0 GST_REGISTRY=$work/registry.bin
 inspect=$(gst-inspect-1.0 kestcamsrc) || fail "gst-inspect-1.0 does not find kestcamsrc"
