@@ -65,4 +65,27 @@ trap - EXIT
 echo "frame: $work/live-view.jpg"
 
 echo
-echo "demo: the grabbed images are $work/camera1.png and $work/camera3.png; the shared frame is in $share"
+echo "== GStreamer: kestcamsrc writes five images of Camera 1 (see docs/gstreamer.md)"
+GST_PLUGIN_PATH="$PWD/build/linux/bin/gstreamer-1.0" GST_REGISTRY="$work/gst-registry.bin" \
+  gst-launch-1.0 -q kestcamsrc camera="Camera 1" system-path="$work" num-buffers=5 ! filesink location="$work/five-images.raw"
+echo "five 2048x1000 images: $(stat -c %s "$work/five-images.raw") bytes in $work/five-images.raw"
+
+echo
+echo "== a GigE Vision camera through the GenICam backend (KESTCAM_MIL=genicam): Aravis's simulated camera"
+arv-fake-gv-camera-0.8 -i 127.0.0.1 >/dev/null 2>&1 &
+fake=$!
+trap 'kill "$fake" 2>/dev/null' EXIT
+gige=""
+for _ in $(seq 20); do
+  gige=$(KESTCAM_MIL=genicam build/linux/bin/kestcam --system-path "$work" list | head -n1)
+  [ -n "$gige" ] && break
+  sleep 0.5
+done
+echo "found: $gige"
+KESTCAM_MIL=genicam build/linux/bin/kestcam --system-path "$work" grab --camera "$gige" --grabs 10 --out "$work/gige.png"
+kill "$fake"
+wait "$fake" || true
+trap - EXIT
+
+echo
+echo "demo: the grabbed images are $work/camera1.png, $work/camera3.png and $work/gige.png; the shared frame is in $share"
