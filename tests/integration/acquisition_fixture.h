@@ -2,7 +2,9 @@
 // and the simulator's ramp pattern as a host sees it in delivered rows.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -118,10 +120,31 @@ protected:
     bool OpenWithoutCallback(const std::string &camera, int port) {
         if (sections_.count(camera) == 0) WriteSettings(camera, "");
         int geometry[2] = {-1, -1};
+        const std::string started = "on port=" + std::to_string(port);
+        const auto startLines = [&](const std::vector<std::string> &texts) {
+            return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string &t) {
+                return t.find("GrabThread::ThreadMain: entering") != std::string::npos &&
+                       t.find(started) != std::string::npos;
+            }));
+        };
+        const size_t before = startLines(Log().Messages());
         if (Driver().openCVLPort(0, port, camera.c_str(), geometry) != 1) return false;
         width_ = geometry[0];
         rows_ = geometry[1];
+        // The acquisition thread writes its first lines once its starter's have gone out, which may
+        // be after the open returned: a test that clears the log after an open would find them among
+        // its own. Where the level shows them, they are waited for (bounded; a missing one shows in
+        // the test's own checks).
+        if (LogLevelOf(camera) >= 2)
+            Log().WaitUntil([&](const std::vector<std::string> &texts) { return startLines(texts) > before; },
+                            std::chrono::seconds(10));
         return true;
+    }
+    int LogLevelOf(const std::string &camera) const {
+        const auto section = sections_.find(camera);
+        if (section == sections_.end()) return 3;
+        const size_t key = section->second.find("LogLevel=");
+        return key == std::string::npos ? 3 : std::atoi(section->second.c_str() + key + 9);
     }
     // As OpenWithoutCallback, and installs the counting callback.
     bool Open(const std::string &camera, int port) {
