@@ -28,7 +28,7 @@ listing=$(cd "$work/system" && "$tree/usr/bin/kestcam" list)
 
 # The GenICam backend beside the extracted driver is the one KESTCAM_MIL=genicam loads.
 genicam_log=$(cd "$work/system" && KESTCAM_MIL=genicam "$tree/usr/bin/kestcam" -v list 2>&1 >/dev/null) || true
-grep -q "imaging library $lib/libkestcam_genicam.so loaded" <<<"$genicam_log" || fail "the extracted driver does not load its GenICam backend: $genicam_log"
+grep -qE "imaging library $tree/.*lib/$multiarch/libkestcam_genicam\.so loaded" <<<"$genicam_log" || fail "the extracted driver does not load its GenICam backend: $genicam_log"
 
 export GST_PLUGIN_PATH=$lib/gstreamer-1.0 GST_REGISTRY=$work/registry.bin
 inspect=$(gst-inspect-1.0 kestcamsrc) || fail "gst-inspect-1.0 does not find kestcamsrc"
