@@ -13,6 +13,7 @@
 #include <string>
 
 #include "commands.h"
+#include "listen_address.h"
 #include "driver_session.h"
 #include "kestcam_src.h"
 
@@ -35,20 +36,6 @@ bool ParseNumber(const std::string &text, int low, int high, int &out) {
     return out >= low && out <= high;
 }
 
-// ADDR:PORT, with an IPv6 address in brackets; port 0 asks for any free port.
-bool ParseListen(const std::string &text, std::string &host, int &port) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    host = text.substr(0, colon);
-    if (host.front() == '[') {
-        if (host.size() < 3 || host.back() != ']') return false;
-        host = host.substr(1, host.size() - 2);
-    } else if (host.find(':') != std::string::npos) {
-        return false;
-    }
-    return ParseNumber(text.substr(colon + 1), 0, 65535, port);
-}
-
 bool ParseStreamArgs(const std::vector<std::string> &args, StreamArgs &parsed) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -58,7 +45,7 @@ bool ParseStreamArgs(const std::vector<std::string> &args, StreamArgs &parsed) {
         } else if (a == "--port" && hasValue) {
             if (!ParseNumber(args[++i], 0, 1 << 30, parsed.port)) return false;
         } else if (a == "--listen" && hasValue) {
-            if (!ParseListen(args[++i], parsed.host, parsed.listenPort)) return false;
+            if (!ParseListenAddress(args[++i], parsed.host, parsed.listenPort)) return false;
         } else if (a == "--path" && hasValue) {
             parsed.path = args[++i];
             if (parsed.path.size() < 2 || parsed.path[0] != '/' ||

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "listen_address.h"
 #include "driver/logger.h"
 #include "host_session.h"
 #include "view/frame_hub.h"
@@ -39,20 +40,6 @@ bool ParsePort(const std::string &text, int low, int &out) {
     return out >= low && out <= 65535;
 }
 
-// ADDR:PORT, with an IPv6 address in brackets; port 0 asks for any free port.
-bool ParseListen(const std::string &text, std::string &host, int &port) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    host = text.substr(0, colon);
-    if (host.front() == '[') {
-        if (host.size() < 3 || host.back() != ']') return false;
-        host = host.substr(1, host.size() - 2);
-    } else if (host.find(':') != std::string::npos) {
-        return false;
-    }
-    return ParsePort(text.substr(colon + 1), 0, port);
-}
-
 bool ParseViewArgs(const std::vector<std::string> &args, ViewArgs &parsed) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -64,7 +51,7 @@ bool ParseViewArgs(const std::vector<std::string> &args, ViewArgs &parsed) {
         } else if (a == "--port" && hasValue) {
             if (!ParsePort(args[++i], 0, parsed.port)) return false;
         } else if (a == "--listen" && hasValue) {
-            if (!ParseListen(args[++i], parsed.host, parsed.listenPort)) return false;
+            if (!ParseListenAddress(args[++i], parsed.host, parsed.listenPort)) return false;
         } else {
             return false;
         }
