@@ -57,7 +57,8 @@ bool ParseCameraConfig(const ini::IniDocument &doc, SimCameraConfig &config, std
         ReadInt(doc, "Faults", "AckByte", 0, 255, ackByte, reason) &&
         ReadInt(doc, "Faults", "BadChecksum", 0, 1, badChecksum, reason) &&
         ReadInt(doc, "Faults", "ShortResponse", 0, 1, shortResponse, reason) &&
-        ReadInt(doc, "Faults", "SilentAfterFrames", 0, 1000000, parsed.faults.silentAfterFrames, reason);
+        ReadInt(doc, "Faults", "SilentAfterFrames", 0, 1000000, parsed.faults.silentAfterFrames, reason) &&
+        ReadInt(doc, "Faults", "BadChecksumAfterFrames", 0, 1000000, parsed.faults.badChecksumAfterFrames, reason);
     if (!ok) return false;
     parsed.faults.noAnswer = noAnswer != 0;
     parsed.faults.ackByte = static_cast<uint8_t>(ackByte);

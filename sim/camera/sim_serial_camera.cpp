@@ -171,7 +171,9 @@ void SimSerialCamera::Answer(const SimFrame &frame, std::vector<uint8_t> &reply)
     reply.insert(reply.end(), data.begin(), data.end());
     if (frame.checksumFlag) {
         const uint8_t sum = frame::Xor(reply.data() + start + 1, reply.size() - start - 1);
-        reply.push_back(faults.badChecksum ? static_cast<uint8_t>(~sum) : sum);
+        const bool bad = faults.badChecksum || (faults.badChecksumAfterFrames > 0 &&
+                                                received_ > static_cast<size_t>(faults.badChecksumAfterFrames));
+        reply.push_back(bad ? static_cast<uint8_t>(~sum) : sum);
     }
     reply.push_back(frame::kBFE);
     if (faults.shortResponse) reply.pop_back();

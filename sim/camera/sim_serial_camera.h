@@ -32,6 +32,7 @@ struct SimCameraFaults {
     bool badChecksum = false;   // response frames carry a wrong checksum
     bool shortResponse = false; // response frames lack their last byte
     int silentAfterFrames = 0;  // N > 0: answers the first N frames received, then nothing
+    int badChecksumAfterFrames = 0; // N > 0: response frames after the first N frames carry a wrong checksum
 };
 
 struct SimCameraConfig {

@@ -78,11 +78,11 @@ void MilDigitizer::StopThreads() {
     std::unique_ptr<GrabThread> thread;
     {
         DriverLock<std::mutex> lock(lifecycleMutex_);
-        lifecycleIdle_.wait(lock.Inner(), [this] { return !closing_; });
+        lifecycleIdle_.wait(lock.Inner(), [this] { return unlocked_ == UnlockedStep::kNone; });
         thread = std::move(grabThread_);
         // As in Close: other lifecycle steps wait until the threads are gone.
-        closing_ = true;
-        closingThread_ = std::this_thread::get_id();
+        unlocked_ = UnlockedStep::kStopping;
+        unlockedThread_ = std::this_thread::get_id();
     }
     // The sharing thread reads rows, which needs the ring, the settings and the row lock.
     share_.StopProcessingThread();
@@ -92,7 +92,7 @@ void MilDigitizer::StopThreads() {
     thread.reset();
     {
         DriverLock<std::mutex> lock(lifecycleMutex_);
-        closing_ = false;
+        unlocked_ = UnlockedStep::kNone;
     }
     lifecycleIdle_.notify_all();
 }
@@ -113,9 +113,15 @@ bool MilDigitizer::OnOwnAcquisitionThread() const {
 }
 
 bool MilDigitizer::WaitUntilIdle(DriverLock<std::mutex> &lock) {
-    if (closing_ && closingThread_ == std::this_thread::get_id()) return false;
-    lifecycleIdle_.wait(lock.Inner(), [this] { return !closing_; });
+    if (unlocked_ != UnlockedStep::kNone && unlockedThread_ == std::this_thread::get_id()) return false;
+    lifecycleIdle_.wait(lock.Inner(), [this] { return unlocked_ == UnlockedStep::kNone; });
     return true;
+}
+
+void MilDigitizer::WaitForExchange(DriverLock<std::mutex> &lock) {
+    lifecycleIdle_.wait(lock.Inner(), [this] {
+        return unlocked_ != UnlockedStep::kExchange || unlockedThread_ == std::this_thread::get_id();
+    });
 }
 
 void MilDigitizer::ReleaseDigitizer() {
@@ -187,7 +193,9 @@ bool MilDigitizer::Open(int port, int out[2]) {
     }
     DriverLock<std::mutex> lock(lifecycleMutex_);
     if (!WaitUntilIdle(lock)) {
-        KC_LOG(1, "MilDigitizer::Open: ERROR: called while the camera is being closed on this thread, port=%d\n",
+        KC_LOG(1,
+               "MilDigitizer::Open: ERROR: called while the camera is being closed or talks to its serial camera "
+               "on this thread, port=%d\n",
                port);
         return false;
     }
@@ -246,9 +254,14 @@ bool MilDigitizer::Open(int port, int out[2]) {
 
     // Direct serial control: the camera's limits are read now. A camera that does not answer is
     // opened without it.
-    if (settings_.BaslerPortAccessEnabled.value > 0 && !basler_.Init())
-        KC_LOG(1, "MilDigitizer::Open: WARNING: direct connection to basler camera could not be opened, port=%d\n",
-               port);
+    if (settings_.BaslerPortAccessEnabled.value > 0) {
+        bool initialized = false;
+        ExchangeWithCamera(lock, [&](BaslerCamera &link) { initialized = link.Init(); });
+        if (!initialized)
+            KC_LOG(1,
+                   "MilDigitizer::Open: WARNING: direct connection to basler camera could not be opened, port=%d\n",
+                   port);
+    }
 
     {
         RowChange change(*this);
@@ -285,8 +298,10 @@ bool MilDigitizer::Open(int port, int out[2]) {
     }
 
     if (settings_.BaslerPortAccessEnabled.value != 0) {
-        if (settings_.UseExposureMode.value != 0) basler_.ApplyExposureMode();
-        basler_.ApplyParameters();
+        ExchangeWithCamera(lock, [&](BaslerCamera &link) {
+            if (settings_.UseExposureMode.value != 0) link.ApplyExposureMode();
+            link.ApplyParameters();
+        });
     }
 
     ApplyLut();
@@ -329,7 +344,7 @@ bool MilDigitizer::Close() {
     // From the camera's own completion callback the close goes the usual way: the thread is let go
     // (it ends when the callback returns, touching nothing of the camera). Unless another thread is
     // closing the camera already and waits for this callback to return.
-    if (OnOwnAcquisitionThread() && closing_) {
+    if (OnOwnAcquisitionThread() && unlocked_ == UnlockedStep::kStopping) {
         KC_LOG(1,
                "MilDigitizer::Close: WARNING: called from the camera's own completion callback while the camera "
                "is being closed, port=%d\n",
@@ -337,7 +352,9 @@ bool MilDigitizer::Close() {
         return true;
     }
     if (!WaitUntilIdle(lock)) {
-        KC_LOG(1, "MilDigitizer::Close: ERROR: called while the camera is being closed on this thread, port=%d\n",
+        KC_LOG(1,
+               "MilDigitizer::Close: ERROR: called while the camera is being closed or talks to its serial camera "
+               "on this thread, port=%d\n",
                Port());
         return true;
     }
@@ -346,7 +363,7 @@ bool MilDigitizer::Close() {
     // when it was last closed, and writing defaults of a never-opened camera would wipe what the
     // user configured.
     if (opened_ || Port() != -1) {
-        if (settings_.BaslerPortAccessEnabled.value != 0) ReadBackCameraValues();
+        if (settings_.BaslerPortAccessEnabled.value != 0) ReadBackCameraValues(lock);
         DriverLock<std::mutex> rows(rowsMutex_);
         settings_.Save(name_.c_str());
     } else {
@@ -358,14 +375,14 @@ bool MilDigitizer::Close() {
     std::unique_ptr<GrabThread> thread = std::move(grabThread_);
     // The threads stop without the mutex: the completion callback may still be running and request
     // a grab, which is then refused instead of waiting for this Close, and a log callback of either
-    // thread may call back into this camera. `closing_` keeps the other lifecycle steps out.
-    closing_ = true;
-    closingThread_ = std::this_thread::get_id();
+    // thread may call back into this camera. `unlocked_` keeps the other lifecycle steps out.
+    unlocked_ = UnlockedStep::kStopping;
+    unlockedThread_ = std::this_thread::get_id();
     lock.unlock();
     share_.Stop();
     thread.reset();
     lock.lock();
-    closing_ = false;
+    unlocked_ = UnlockedStep::kNone;
     // A request the thread did not reach before it stopped must not block every later grab.
     grabInProgress_ = false;
     ReleaseDigitizer();
@@ -376,17 +393,27 @@ bool MilDigitizer::Close() {
     return true;
 }
 
-// The camera's own values replace the stored ones before they are saved; none of them is read by
-// row reads, so the serial exchanges run without the row lock.
-void MilDigitizer::ReadBackCameraValues() {
-    int mode = 0;
-    if (basler_.ReadExposureMode(mode)) settings_.ExposureMode.SetByCode(mode);
-    basler_.ReadExposureTime(settings_.ExposureTime);
-    basler_.ReadGain(settings_.Gain);
-    basler_.ReadGainLRBalance(settings_.GainBalance);
-    basler_.ReadLinePeriod(settings_.LinePeriod);
-    basler_.ReadDigitalOffset(settings_.DigitalOffset);
-    basler_.ReadDigitalOffsetLRBalance(settings_.DigitalOffsetBalance);
+// The camera's own values replace the stored ones before they are saved.
+void MilDigitizer::ReadBackCameraValues(DriverLock<std::mutex> &lock) {
+    ExchangeWithCamera(lock, [](BaslerCamera &link) {
+        CameraSettings &s = link.Settings();
+        int mode = 0;
+        if (link.ReadExposureMode(mode)) s.ExposureMode.SetByCode(mode);
+        link.ReadExposureTime(s.ExposureTime);
+        link.ReadGain(s.Gain);
+        link.ReadGainLRBalance(s.GainBalance);
+        link.ReadLinePeriod(s.LinePeriod);
+        link.ReadDigitalOffset(s.DigitalOffset);
+        link.ReadDigitalOffsetLRBalance(s.DigitalOffsetBalance);
+    });
+}
+
+void MilDigitizer::ApplyCameraParameters() {
+    if (heldLock_ != nullptr) {
+        ExchangeWithCamera(*heldLock_, [](BaslerCamera &link) { link.ApplyParameters(); });
+        return;
+    }
+    WithLifecycleLock([this] { ApplyCameraParameters(); });
 }
 
 bool MilDigitizer::Grab() {

@@ -121,13 +121,26 @@ public:
         return f(settings_);
     }
 
-    // Runs f one at a time with Open, Close and the property calls, as they run with one another: f
-    // may change the settings (through WithSettings) and talk to the serial camera. Close waits for
-    // its acquisition thread without the lock, so the thread's completion callback may call this.
+    // Runs f one at a time with Open, Close and the property calls, as they run with one another,
+    // after any serial exchange of another thread on this camera: f may change the settings (through
+    // WithSettings) and write the camera's parameters (ApplyCameraParameters). Close waits for its
+    // acquisition thread without the lock, so the thread's completion callback may call this.
     template <typename F> decltype(auto) WithLifecycleLock(F &&f) {
         DriverLock<std::mutex> lock(lifecycleMutex_);
+        WaitForExchange(lock);
+        DriverLock<std::mutex> *outer = heldLock_;
+        heldLock_ = &lock;
+        struct Restore {
+            MilDigitizer &camera;
+            DriverLock<std::mutex> *outer;
+            ~Restore() { camera.heldLock_ = outer; }
+        } restore{*this, outer};
         return f();
     }
+    // Writes the enabled camera parameters over the serial link as an exchange (see
+    // ExchangeWithCamera). Called only by the thread that holds the lifecycle lock through
+    // WithLifecycleLock, from inside f: the exchange lets go of that lock while it runs.
+    void ApplyCameraParameters();
 
     // For the acquisition thread.
     MilGrabBuffers &Buffers() { return buffers_; }
@@ -186,7 +199,16 @@ private:
     // MdigInquire of the type in storedValue, handed to out when the answer fits an int.
     bool InquireStoredType(int *out);
     // Close: the exposure mode and the six camera values read back into the settings.
-    void ReadBackCameraValues();
+    void ReadBackCameraValues(DriverLock<std::mutex> &lock);
+    // Runs exchange(link), an exchange with the serial camera, with lock (the lifecycle lock of the
+    // calling step) let go: the lines it writes reach the host as they are written, before each read
+    // time-out, and no host callback runs under a lock of the driver. link works on a copy of the
+    // settings, whose camera values then replace the settings' own under the lock again. The other
+    // lifecycle steps wait until it ends; property calls go on meanwhile, and one that needs the
+    // serial port finds it taken, as it would by another camera.
+    template <typename F> void ExchangeWithCamera(DriverLock<std::mutex> &lock, F &&exchange);
+    // Under lock: waits until no other thread runs a serial exchange on this camera.
+    void WaitForExchange(DriverLock<std::mutex> &lock);
     // True when called from this camera's own acquisition thread (its completion callback), which
     // an Open or Close would have to wait for.
     bool OnOwnAcquisitionThread() const;
@@ -218,13 +240,17 @@ private:
     std::atomic<bool> grabInProgress_{false};
     std::atomic<uint32_t> ringWrites_{0};
 
-    // Open, Close and destruction run one at a time. Close does not hold the mutex while it waits
-    // for the acquisition thread (whose callback may request the next grab); `closing_` keeps the
-    // other lifecycle steps out meanwhile. Grab takes the mutex only briefly.
+    // Open, Close and destruction run one at a time. Some of their steps go on without the mutex:
+    // Close waiting for the acquisition thread (whose callback may request the next grab) and the
+    // serial exchanges; `unlocked_` keeps the other lifecycle steps out meanwhile. Grab takes the
+    // mutex only briefly.
+    enum class UnlockedStep { kNone, kExchange, kStopping };
     std::mutex lifecycleMutex_;
     std::condition_variable lifecycleIdle_;
-    bool closing_ = false;
-    std::thread::id closingThread_; // the thread that set closing_
+    UnlockedStep unlocked_ = UnlockedStep::kNone;
+    std::thread::id unlockedThread_; // the thread that runs it
+    // The lock a WithLifecycleLock of the thread holding the mutex holds, for ApplyCameraParameters.
+    DriverLock<std::mutex> *heldLock_ = nullptr;
     // Every change of what row reads use (the ring, the table, the settings) one at a time, each
     // published as a new plan; row reads themselves take it only while a plan is not stable. Two
     // plans: the one readers may be using and the spare, which no reader can see.
@@ -232,5 +258,38 @@ private:
     RowPlan plans_[2];
     std::atomic<const RowPlan *> rowPlan_{nullptr};
 };
+
+template <typename F> void MilDigitizer::ExchangeWithCamera(DriverLock<std::mutex> &lock, F &&exchange) {
+    CameraSettings copy;
+    {
+        DriverLock<std::mutex> rows(rowsMutex_);
+        copy = settings_;
+    }
+    // After another thread's step without the lock; a nested exchange (from a log callback of a step
+    // on this thread) restores the outer step's mark.
+    const std::thread::id self = std::this_thread::get_id();
+    lifecycleIdle_.wait(lock.Inner(), [&] { return unlocked_ == UnlockedStep::kNone || unlockedThread_ == self; });
+    const UnlockedStep outer = unlocked_;
+    unlocked_ = UnlockedStep::kExchange;
+    unlockedThread_ = self;
+    // The lines so far go out now; a thread this step started still waits for the step's end.
+    struct Relock {
+        MilDigitizer &camera;
+        DriverLock<std::mutex> &lock;
+        const CameraSettings &copy;
+        UnlockedStep outer;
+        Logger::HandOff handOff = Logger::SuspendHandOff();
+        ~Relock() {
+            lock.lock();
+            Logger::ResumeHandOff(std::move(handOff));
+            camera.settings_.TakeCameraValues(copy);
+            camera.unlocked_ = outer;
+            camera.lifecycleIdle_.notify_all();
+        }
+    } relock{*this, lock, copy, outer};
+    lock.unlock();
+    BaslerCamera link(&copy, basler_);
+    exchange(link);
+}
 
 } // namespace kestcam

@@ -26,8 +26,8 @@ public:
     void AssignSettings(const CameraSettings &working) override {
         camera_.WithSettings([&](CameraSettings &settings) { settings = working; });
     }
-    // Serial I/O with time-outs: not under the rows lock, which the host's row reads need.
-    void ApplyCameraParameters() override { camera_.Basler().ApplyParameters(); }
+    // Serial I/O with time-outs: an exchange that lets go of the lifecycle lock while it runs.
+    void ApplyCameraParameters() override { camera_.ApplyCameraParameters(); }
     bool Exclusively(const std::function<bool()> &steps) override { return camera_.WithLifecycleLock(steps); }
     bool SaveSettings() override {
         const std::string name = camera_.Name();

@@ -141,20 +141,31 @@ bool MilDigitizer::SetProperty(const char *name, int value) {
 
     CameraSettings &s = settings_;
     if (s.BaslerPortAccessEnabled.value != 0) {
-        // A copy goes to the camera: the stored setting keeps its value.
-        auto send = [&](const Param<double> &stored, bool (BaslerCamera::*set)(Param<double> &)) {
-            Param<double> copy = stored;
-            copy.value = static_cast<double>(value);
-            return (basler_.*set)(copy);
+        // An exchange: serial property calls on one camera take turns with one another and with the
+        // lifecycle steps; the other property calls do not wait for it. A copy of the parameter goes
+        // to the camera: the stored setting keeps its value.
+        auto send = [&](Param<double> CameraSettings::*stored, bool (BaslerCamera::*set)(Param<double> &)) {
+            bool sent = false;
+            ExchangeWithCamera(lock, [&](BaslerCamera &link) {
+                Param<double> copy = link.Settings().*stored;
+                copy.value = static_cast<double>(value);
+                sent = (link.*set)(copy);
+            });
+            return sent;
         };
-        if (Is(name, s.ExposureTime.name)) return send(s.ExposureTime, &BaslerCamera::SetExposureTime);
-        if (Is(name, s.LinePeriod.name)) return send(s.LinePeriod, &BaslerCamera::SetLinePeriod);
-        if (Is(name, s.ExposureMode.name)) return basler_.WriteExposureMode(value);
-        if (Is(name, s.Gain.name)) return send(s.Gain, &BaslerCamera::SetGain);
-        if (Is(name, s.GainBalance.name)) return send(s.GainBalance, &BaslerCamera::SetGainLRBalance);
-        if (Is(name, s.DigitalOffset.name)) return send(s.DigitalOffset, &BaslerCamera::SetDigitalOffset);
+        if (Is(name, s.ExposureTime.name)) return send(&CameraSettings::ExposureTime, &BaslerCamera::SetExposureTime);
+        if (Is(name, s.LinePeriod.name)) return send(&CameraSettings::LinePeriod, &BaslerCamera::SetLinePeriod);
+        if (Is(name, s.ExposureMode.name)) {
+            bool sent = false;
+            ExchangeWithCamera(lock, [&](BaslerCamera &link) { sent = link.WriteExposureMode(value); });
+            return sent;
+        }
+        if (Is(name, s.Gain.name)) return send(&CameraSettings::Gain, &BaslerCamera::SetGain);
+        if (Is(name, s.GainBalance.name)) return send(&CameraSettings::GainBalance, &BaslerCamera::SetGainLRBalance);
+        if (Is(name, s.DigitalOffset.name))
+            return send(&CameraSettings::DigitalOffset, &BaslerCamera::SetDigitalOffset);
         if (Is(name, s.DigitalOffsetBalance.name))
-            return send(s.DigitalOffsetBalance, &BaslerCamera::SetDigitalOffsetLRBalance);
+            return send(&CameraSettings::DigitalOffsetBalance, &BaslerCamera::SetDigitalOffsetLRBalance);
     }
 
     // Row reads consult some of these; the change waits for the row being read.

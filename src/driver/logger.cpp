@@ -59,6 +59,27 @@ void Logger::FollowHandOff(const HandOff &handOff) {
     gate.opened.wait_for(lock, std::chrono::milliseconds(kHandOffBoundMs), [&] { return gate.open; });
 }
 
+Logger::HandOff Logger::SuspendHandOff() {
+    HandOff handOff;
+    if (t_hold != nullptr) handOff.gate_ = std::move(t_hold->gate);
+    return handOff;
+}
+
+void Logger::ResumeHandOff(HandOff handOff) {
+    if (!handOff.gate_) return;
+    if (t_holdDepth > 0) {
+        if (t_hold == nullptr) t_hold = new ThreadHold();
+        if (!t_hold->gate) {
+            t_hold->gate = std::move(handOff.gate_);
+            return;
+        }
+    }
+    // Nothing held to follow (or a gate of its own already): the followers go now.
+    ThreadHold open;
+    open.gate = std::move(handOff.gate_);
+    Instance().DeliverHeld(open);
+}
+
 // With this thread's locks released. The whole batch goes out under the output lock, so a follower
 // let go by the gate (which waits for that lock) comes after it; a callback that calls back into the
 // driver on this thread logs in between, as the lock is recursive.

@@ -58,6 +58,12 @@ public:
     };
     static HandOff TakeHandOff();
     static void FollowHandOff(const HandOff &handOff);
+    // For a step that lets go of its locks in the middle (a serial exchange): its lines go out
+    // then, while a thread it started keeps waiting for the step's end. SuspendHandOff takes this
+    // thread's gate off the lines it holds; ResumeHandOff hands it to the lines held next, or lets
+    // the followers go when none are held.
+    static HandOff SuspendHandOff();
+    static void ResumeHandOff(HandOff handOff);
     // How long a follower waits at most: only a safety bound, the thread it follows releases its
     // locks without waiting for the follower.
     static constexpr int kHandOffBoundMs = 10000;

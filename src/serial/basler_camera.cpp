@@ -48,6 +48,10 @@ float BitsFloat(uint32_t bits) {
 
 BaslerCamera::BaslerCamera(CameraSettings *settings) : settings_(settings) {}
 
+BaslerCamera::BaslerCamera(CameraSettings *settings, BaslerCamera &camera)
+    : floatSize_(camera.floatSize_), modeSize_(camera.modeSize_), settings_(settings),
+      initialized_(camera.initialized_) {}
+
 BaslerCamera::~BaslerCamera() {
     ClosePort();
 }
@@ -93,7 +97,7 @@ bool BaslerCamera::Init() {
         return false;
     }
     ClosePort();
-    initialized_.store(true, std::memory_order_release);
+    initialized_->store(true, std::memory_order_release);
     return true;
 }
 

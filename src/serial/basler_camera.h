@@ -23,6 +23,9 @@ public:
 
     // settings belong to the owning digitizer and outlive this object.
     explicit BaslerCamera(CameraSettings *settings);
+    // The same camera over other settings (a copy an exchange works on outside the owner's locks):
+    // it shares camera's initialized state and holds the port on its own. camera outlives it.
+    BaslerCamera(CameraSettings *settings, BaslerCamera &camera);
     ~BaslerCamera();
     BaslerCamera(const BaslerCamera &) = delete;
     BaslerCamera &operator=(const BaslerCamera &) = delete;
@@ -40,9 +43,12 @@ public:
 
     // Reads the limits of all six float parameters into the settings; sets initialized.
     bool Init();
-    bool IsInitialized() const { return initialized_.load(std::memory_order_acquire); }
+    bool IsInitialized() const { return initialized_->load(std::memory_order_acquire); }
     // Whether the calling thread holds the port for this object.
     bool IsPortOpen() const { return holder_.load(std::memory_order_acquire) == std::this_thread::get_id(); }
+
+    // The settings this object reads and writes.
+    CameraSettings &Settings() { return *settings_; }
 
     bool GetBoundaries(int base, Param<double> &param);
     // Refreshes param's limits from the camera, clamps (in single precision) and writes the value;
@@ -83,8 +89,9 @@ private:
     CameraSettings *settings_;
     // The thread holding the port for this object: the portOpen flag, kept per thread.
     std::atomic<std::thread::id> holder_{};
-    // Set by the first Init that succeeds, never cleared.
-    std::atomic<bool> initialized_{false};
+    // Set by the first Init that succeeds, never cleared; initialized_ points at the owner's.
+    std::atomic<bool> ownInitialized_{false};
+    std::atomic<bool> *initialized_ = &ownInitialized_;
 };
 
 } // namespace kestcam

@@ -105,6 +105,17 @@ bool CameraSettings::LimitsReported(const Param<double> &param) const {
     return bit >= 0 && (reportedLimits_ & (1u << bit)) != 0;
 }
 
+void CameraSettings::TakeCameraValues(const CameraSettings &from) {
+    ExposureTime = from.ExposureTime;
+    LinePeriod = from.LinePeriod;
+    Gain = from.Gain;
+    GainBalance = from.GainBalance;
+    DigitalOffset = from.DigitalOffset;
+    DigitalOffsetBalance = from.DigitalOffsetBalance;
+    ExposureMode = from.ExposureMode;
+    reportedLimits_ = from.reportedLimits_;
+}
+
 void CameraSettings::ExchangeStored(ProfileArchive &archive) {
     archive.Exchange(Width);
     archive.Exchange(Height);

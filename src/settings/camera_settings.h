@@ -45,6 +45,9 @@ public:
     // assignments carry the marks with the bounds. Any other parameter is never marked.
     void MarkLimitsReported(const Param<double> &param);
     bool LimitsReported(const Param<double> &param) const;
+    // What the serial camera writes into the settings: the six camera doubles with their bounds and
+    // marks, and the exposure mode, taken from a copy an exchange with the camera worked on.
+    void TakeCameraValues(const CameraSettings &from);
 
     Param<int> Width;
     Param<int> Height;

@@ -214,6 +214,69 @@ TEST_F(SerialCameraExports, TwoCamerasOnOneLineTakeTurns) {
     EXPECT_EQ(Log().Count("BaslerCamera::Open: cannot open basler camera port"), 20u - done.load());
 }
 
+// The frames the camera had received when a line reached the host: a line written before an
+// exchange, or before the next read of one, goes out before that read is sent (and so before its
+// read time-out), not when the open or close returns.
+struct LineBeforeExchange {
+    const char *name;
+    const char *faults;
+    const char *settings;
+    bool atClose;
+    const char *line;
+    size_t framesBefore;
+};
+
+void PrintTo(const LineBeforeExchange &c, std::ostream *out) {
+    *out << c.name;
+}
+
+class LineTiming : public SerialCameraExports, public ::testing::WithParamInterface<LineBeforeExchange> {
+protected:
+    static void KESTCAM_CDECL Proc(const char *text) {
+        LogCapture::Proc(text);
+        if (watched_ != nullptr && text != nullptr && std::string(text).find(watched_->line) != std::string::npos &&
+            framesAtLine_ == kNone)
+            framesAtLine_ = watched_->atCamera->Frames().size();
+    }
+    struct Watch {
+        const char *line;
+        const TestSerialCamera *atCamera;
+    };
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    static inline const Watch *watched_ = nullptr;
+    static inline std::atomic<size_t> framesAtLine_{kNone};
+};
+
+TEST_P(LineTiming, ALineWrittenBeforeASerialReadReachesTheHostBeforeTheReadIsSent) {
+    const LineBeforeExchange &c = GetParam();
+    KC_START_CAMERA("standard", why, c.faults);
+    WriteCameraSettings("Camera 1", c.settings);
+    ASSERT_EQ(Driver().initialize(dir_.Str().c_str(), &Proc), 1);
+    const Watch watch{c.line, &camera_};
+    framesAtLine_ = kNone;
+    if (!c.atClose) watched_ = &watch;
+    CaptureStderr(); // the failed reads' own reports
+    ASSERT_TRUE(Open("Camera 1", 1));
+    watched_ = &watch;
+    Driver().closeCVLPort(0, 1);
+    watched_ = nullptr;
+    GetCapturedStderr();
+    EXPECT_EQ(framesAtLine_.load(), c.framesBefore);
+}
+
+// The open reads the twelve limits, then writes the parameters the settings enable (each after
+// reading its limits again); the close reads the mode and the six values back.
+INSTANTIATE_TEST_SUITE_P(
+    Steps, LineTiming,
+    ::testing::Values(LineBeforeExchange{"OpensOwnLine", "[Faults]\nBadChecksum = 1\n", "LogLevel=2\n", false,
+                                         "MilDigitizer::Open: port=1", 0},
+                      LineBeforeExchange{"FailedParameterWriteAtOpen", "[Faults]\nBadChecksumAfterFrames = 12\n",
+                                         "UseExposureTime=1\nUseGain=1\n", false,
+                                         "could not obtain boundary values while setting parameter ExposureTime", 13},
+                      LineBeforeExchange{"FailedReadBackAtClose", "[Faults]\nBadChecksumAfterFrames = 13\n", "",
+                                         true, "failed to read parameter ExposureTime", 14}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(SerialCameraExports, PortNamesThatAreNoDeviceFailAtOnceAndTheCameraOpens) {
     for (const std::string &port : {dir_.File("no-such-device"), dir_.Str()}) {
         SCOPED_TRACE(port);
