@@ -170,6 +170,14 @@ static void gst_kestcam_src_get_property(GObject *object, guint id, GValue *valu
     GST_OBJECT_UNLOCK(self);
 }
 
+// The prepared pool's buffers go back to the system as downstream lets go of them.
+static void DropPreparedPool(Streaming &st) {
+    if (st.pool == nullptr) return;
+    gst_buffer_pool_set_active(st.pool, FALSE);
+    gst_object_unref(st.pool);
+    st.pool = nullptr;
+}
+
 static void CloseCamera(GstKestcamSrc *self) {
     Streaming &st = *self->streaming;
     if (st.open) {
@@ -180,13 +188,8 @@ static void CloseCamera(GstKestcamSrc *self) {
     }
     st.waiter.UseClock(nullptr);
     st.session.reset();
-    if (st.pool != nullptr) {
-        // Streaming has ended (stop, a failed start, finalize): the buffers go back to the system as
-        // downstream lets go of them.
-        gst_buffer_pool_set_active(st.pool, FALSE);
-        gst_object_unref(st.pool);
-        st.pool = nullptr;
-    }
+    // Streaming has ended (stop, a failed start, finalize).
+    DropPreparedPool(st);
 }
 
 // The caps of the open camera.
@@ -386,6 +389,8 @@ static gboolean gst_kestcam_src_decide_allocation(GstBaseSrc *base, GstQuery *qu
         // Already configured and active: the base class would only try to configure it again.
         return TRUE;
     }
+    // Downstream's pool serves, or one of the size and number it asks for.
+    DropPreparedPool(st);
     if (pool == nullptr) pool = kestcam_buffer_pool_new();
     GstStructure *config = gst_buffer_pool_get_config(pool);
     gst_buffer_pool_config_set_params(config, caps, size, min, max);
