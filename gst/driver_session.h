@@ -5,6 +5,8 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -20,7 +22,9 @@ class CompletionWaiter {
 public:
     // Called on the driver's acquisition thread; stamps the completion with the clock's time.
     void Complete();
-    // Waits until more than `seen` grabs completed, Interrupt is called, or timeoutMs passes.
+    // Waits until more than `seen` grabs completed, Interrupt is called, or timeoutMs passes: it
+    // watches the count for kWatch before it sleeps.
+    static constexpr std::chrono::microseconds kWatch{50};
     enum class Wait { Completed, Interrupted, TimedOut };
     Wait WaitBeyond(uint64_t seen, unsigned timeoutMs);
     uint64_t Completed();
@@ -35,9 +39,10 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    uint64_t completed_ = 0;
+    // Written under mutex_, read without it by the spin of WaitBeyond.
+    std::atomic<uint64_t> completed_{0};
     GstClockTime last_ = GST_CLOCK_TIME_NONE;
-    bool interrupted_ = false;
+    std::atomic<bool> interrupted_{false};
     GstClock *clock_ = nullptr;
 };
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "buffer_pool.h"
 #include "driver_session.h"
 #include "property_list.h"
 
@@ -18,6 +19,9 @@
 namespace {
 
 constexpr unsigned kDefaultTimeoutMs = 10000;
+// The buffers the element prepares at start: one downstream holds (a sink's last image) while the
+// next is filled.
+constexpr guint kPreparedBuffers = 2;
 
 enum {
     PROP_0,
@@ -70,6 +74,8 @@ struct Streaming {
     uint64_t delivered = 0; // buffers filled since start
     GstVideoInfo info;      // of the negotiated caps
     bool negotiated = false;
+    GstBufferPool *pool = nullptr; // prepared at start, active, every page of its buffers written
+    gsize poolSize = 0;            // bytes per buffer of pool
 };
 
 std::string DefaultDriverPath() {
@@ -164,6 +170,14 @@ static void gst_kestcam_src_get_property(GObject *object, guint id, GValue *valu
     GST_OBJECT_UNLOCK(self);
 }
 
+// The prepared pool's buffers go back to the system as downstream lets go of them.
+static void DropPreparedPool(Streaming &st) {
+    if (st.pool == nullptr) return;
+    gst_buffer_pool_set_active(st.pool, FALSE);
+    gst_object_unref(st.pool);
+    st.pool = nullptr;
+}
+
 static void CloseCamera(GstKestcamSrc *self) {
     Streaming &st = *self->streaming;
     if (st.open) {
@@ -174,6 +188,44 @@ static void CloseCamera(GstKestcamSrc *self) {
     }
     st.waiter.UseClock(nullptr);
     st.session.reset();
+    // Streaming has ended (stop, a failed start, finalize).
+    DropPreparedPool(st);
+}
+
+// The caps of the open camera.
+static GstCaps *CameraCaps(const Streaming &st) {
+    GstVideoInfo info;
+    gst_video_info_set_format(&info, st.bytesPerPixel == 3 ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_GRAY8,
+                              st.width, st.rows);
+    info.fps_n = 0; // a camera's frame rate is whatever its grabs take
+    info.fps_d = 1;
+    return gst_video_info_to_caps(&info);
+}
+
+// Makes the pool the images go to unless downstream brings its own: its buffers are allocated, every
+// page of them backed, while the element starts rather than in the first images of the stream.
+// Nothing is lost if this fails: negotiation makes a pool as it would have.
+static void PreparePool(GstKestcamSrc *self) {
+    Streaming &st = *self->streaming;
+    GstCaps *caps = CameraCaps(st);
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) {
+        gst_caps_unref(caps);
+        return;
+    }
+    GstBufferPool *pool = kestcam_buffer_pool_new();
+    GstStructure *config = gst_buffer_pool_get_config(pool);
+    gst_buffer_pool_config_set_params(config, caps, info.size, kPreparedBuffers, 0);
+    gst_buffer_pool_config_add_option(config, GST_BUFFER_POOL_OPTION_VIDEO_META);
+    gst_caps_unref(caps);
+    if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+        GST_WARNING_OBJECT(self, "could not prepare a pool of %u buffers of %zu bytes", kPreparedBuffers,
+                           static_cast<size_t>(info.size));
+        gst_object_unref(pool);
+        return;
+    }
+    st.pool = pool;
+    st.poolSize = info.size;
 }
 
 static bool OpenPort(GstKestcamSrc *self, const std::string &camera) {
@@ -281,6 +333,7 @@ static gboolean gst_kestcam_src_start(GstBaseSrc *base) {
     }
     GST_INFO_OBJECT(self, "camera \"%s\" open on port %d: %d x %d, %d byte(s) per pixel", camera.c_str(), st.port,
                     st.width, st.rows, st.bytesPerPixel);
+    PreparePool(self);
     return TRUE;
 }
 
@@ -296,12 +349,7 @@ static GstCaps *gst_kestcam_src_get_caps(GstBaseSrc *base, GstCaps *filter) {
     // start sets the geometry before the pad is activated, stop clears it after deactivation: caps
     // are asked only in between.
     if (st.open) {
-        GstVideoInfo info;
-        gst_video_info_set_format(&info, st.bytesPerPixel == 3 ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_GRAY8,
-                                  st.width, st.rows);
-        info.fps_n = 0; // a camera's frame rate is whatever its grabs take
-        info.fps_d = 1;
-        caps = gst_video_info_to_caps(&info);
+        caps = CameraCaps(st);
     } else {
         caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(base));
     }
@@ -317,9 +365,10 @@ static gboolean gst_kestcam_src_decide_allocation(GstBaseSrc *base, GstQuery *qu
     GstCaps *caps = nullptr;
     gst_query_parse_allocation(query, &caps, nullptr);
     GstKestcamSrc *self = GST_KESTCAM_SRC(base);
-    GstVideoInfo &info = self->streaming->info;
-    self->streaming->negotiated = caps != nullptr && gst_video_info_from_caps(&info, caps);
-    if (!self->streaming->negotiated) return FALSE;
+    Streaming &st = *self->streaming;
+    GstVideoInfo &info = st.info;
+    st.negotiated = caps != nullptr && gst_video_info_from_caps(&info, caps);
+    if (!st.negotiated) return FALSE;
     GstBufferPool *pool = nullptr;
     guint size = 0, min = 0, max = 0;
     const bool update = gst_query_get_n_allocation_pools(query) > 0;
@@ -329,7 +378,20 @@ static gboolean gst_kestcam_src_decide_allocation(GstBaseSrc *base, GstQuery *qu
     } else {
         size = info.size;
     }
-    if (pool == nullptr) pool = gst_video_buffer_pool_new();
+    // The prepared pool serves unless downstream brings a pool or asks for more buffers than it holds.
+    if (pool == nullptr && st.pool != nullptr && size == st.poolSize && min <= kPreparedBuffers &&
+        (max == 0 || max >= kPreparedBuffers)) {
+        if (update) {
+            gst_query_set_nth_allocation_pool(query, 0, st.pool, size, kPreparedBuffers, 0);
+        } else {
+            gst_query_add_allocation_pool(query, st.pool, size, kPreparedBuffers, 0);
+        }
+        // Already configured and active: the base class would only try to configure it again.
+        return TRUE;
+    }
+    // Downstream's pool serves, or one of the size and number it asks for.
+    DropPreparedPool(st);
+    if (pool == nullptr) pool = kestcam_buffer_pool_new();
     GstStructure *config = gst_buffer_pool_get_config(pool);
     gst_buffer_pool_config_set_params(config, caps, size, min, max);
     if (gst_query_find_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr))
@@ -409,6 +471,7 @@ static GstFlowReturn gst_kestcam_src_fill(GstPushSrc *src, GstBuffer *buffer) {
     const GstClockTime base = gst_element_get_base_time(GST_ELEMENT(self));
     GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_IS_VALID(when) && when >= base ? when - base : GST_CLOCK_TIME_NONE;
     GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
+    GST_LOG_OBJECT(self, "image %" G_GUINT64_FORMAT " in buffer %p", st.delivered, static_cast<void *>(buffer));
     GST_BUFFER_OFFSET(buffer) = st.delivered;
     GST_BUFFER_OFFSET_END(buffer) = st.delivered + 1;
     ++st.delivered;
