@@ -95,9 +95,10 @@ struct Shared {
     std::mutex errorMutex;
     std::string lastError;
 };
+// Never destroyed: a pipeline still stopping on another thread while the process exits reaches it.
 Shared &State() {
-    static Shared shared;
-    return shared;
+    static Shared *shared = new Shared();
+    return *shared;
 }
 
 void KESTCAM_CDECL OnDriverLog(const char *text) {

@@ -10,7 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "listen_address.h"
@@ -82,6 +84,18 @@ std::string Payloader(const std::string &codec, bool colour) {
            "key-int-max=30 ! rtph264pay name=pay0 pt=96 config-interval=-1";
 }
 
+// Every media the factory made, so that each is stopped (its camera closed) before the driver goes.
+struct Medias {
+    std::mutex mutex;
+    std::vector<GstRTSPMedia *> made;
+};
+
+void OnMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data) {
+    auto *medias = static_cast<Medias *>(data);
+    std::lock_guard<std::mutex> lock(medias->mutex);
+    medias->made.push_back(GST_RTSP_MEDIA(g_object_ref(media)));
+}
+
 gboolean OnStopSignal(gpointer loop) {
     g_main_loop_quit(static_cast<GMainLoop *>(loop));
     return G_SOURCE_REMOVE;
@@ -146,6 +160,8 @@ int RunStream(const CommonOptions &options, const std::vector<std::string> &args
     gst_rtsp_media_factory_set_launch(factory, launch.c_str());
     // One media for every client: one grab loop, whoever watches.
     gst_rtsp_media_factory_set_shared(factory, TRUE);
+    Medias medias;
+    g_signal_connect(factory, "media-configure", G_CALLBACK(OnMediaConfigure), &medias);
     GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server);
     gst_rtsp_mount_points_add_factory(mounts, stream.path.c_str(), factory);
     g_object_unref(mounts);
@@ -174,6 +190,21 @@ int RunStream(const CommonOptions &options, const std::vector<std::string> &args
     gst_rtsp_server_client_filter(
         server, [](GstRTSPServer *, GstRTSPClient *, gpointer) { return GST_RTSP_FILTER_REMOVE; }, nullptr);
     g_source_remove(attached);
+    // A media whose last client has just gone may still be stopping on a thread of the server's: each
+    // is stopped here, waiting for its pipeline, before the driver is finalized and the process ends.
+    std::vector<GstRTSPMedia *> made;
+    {
+        std::lock_guard<std::mutex> lock(medias.mutex);
+        made.swap(medias.made);
+    }
+    for (GstRTSPMedia *media : made) {
+        gst_rtsp_media_unprepare(media);
+        if (GstElement *pipeline = gst_rtsp_media_get_element(media)) {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(pipeline);
+        }
+        g_object_unref(media);
+    }
     g_object_unref(server);
     g_main_loop_unref(loop);
     std::printf("kestcam stream: stopped\n");
