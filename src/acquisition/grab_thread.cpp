@@ -3,10 +3,12 @@
 // the process, buffer by buffer; then clear the request and call the host back.
 #include "acquisition/grab_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <new>
 #include <system_error>
+#include <vector>
 
 #include "acquisition/mil_digitizer.h"
 #include "driver/logger.h"
@@ -18,7 +20,42 @@ namespace {
 thread_local const MilDigitizer *t_currentCamera = nullptr;
 // Stands in for a thread handle in the log: distinct for every thread the driver starts.
 std::atomic<int> g_threadSerial{0};
+
+// The threads let go inside a completion callback that have not ended yet. Never destroyed: one
+// may end while the process exits.
+struct LetGoThreads {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::thread::id> running;
+};
+LetGoThreads &LetGo() {
+    static LetGoThreads *threads = new LetGoThreads();
+    return *threads;
+}
+void AddLetGo(std::thread::id id) {
+    std::lock_guard<std::mutex> lock(LetGo().mutex);
+    LetGo().running.push_back(id);
+}
+void RemoveLetGo(std::thread::id id) {
+    LetGoThreads &threads = LetGo();
+    {
+        std::lock_guard<std::mutex> lock(threads.mutex);
+        const auto it = std::find(threads.running.begin(), threads.running.end(), id);
+        if (it != threads.running.end()) threads.running.erase(it);
+    }
+    threads.changed.notify_all();
+}
 } // namespace
+
+void GrabThread::WaitForLetGoThreads() {
+    LetGoThreads &threads = LetGo();
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(threads.mutex);
+    threads.changed.wait(lock, [&] {
+        return std::all_of(threads.running.begin(), threads.running.end(),
+                           [&](std::thread::id id) { return id == self; });
+    });
+}
 
 GrabThread::GrabThread(MilDigitizer *digitizer) : digitizer_(digitizer) {}
 
@@ -54,6 +91,7 @@ bool GrabThread::Init() {
             Logger::FollowHandOff(handOff);
             static_ThreadMain(this);
             // Only the control block from here on: an orphaned thread's owner is gone.
+            if (control->phase.load() == kLetGo) RemoveLetGo(std::this_thread::get_id());
             {
                 std::lock_guard<std::mutex> lock(control->exitMutex);
                 control->exited = true;
@@ -206,6 +244,7 @@ void GrabThread::Destroy() {
             // is no longer the camera's thread meanwhile.
             KC_LOG(1, "GrabThread::Destroy: WARNING: destroyed from its own completion callback on port=%d\n",
                    port);
+            AddLetGo(thread_.get_id());
             control.phase.store(kLetGo);
             t_currentCamera = nullptr;
             thread_.detach();
@@ -248,8 +287,12 @@ bool GrabThread::WaitLonger(int port) {
                                              [&] { return control.exited; });
                 if (control.exited) return false;
             }
+            // Counted before the thread can see itself let go, which it answers by leaving the count.
+            AddLetGo(thread_.get_id());
             int inCallback = kInCallback;
-            if (control.phase.compare_exchange_strong(inCallback, kLetGo)) {
+            const bool letGo = control.phase.compare_exchange_strong(inCallback, kLetGo);
+            if (!letGo) RemoveLetGo(thread_.get_id());
+            if (letGo) {
                 KC_LOG(1,
                        "GrabThread::Destroy: WARNING: thread still in the completion callback after %d ms on "
                        "port=%d, the thread is let go and ends when the callback returns\n",

@@ -42,6 +42,10 @@ public:
     // to be freed, and the callback may be inside a call on it.
     void Destroy();
     void KeepWaitingForCallback() { waitForCallback_ = true; }
+    // Waits until every thread let go inside a completion callback has ended, but the calling one:
+    // such a callback may still call into the driver, so finalize waits for it, as for any other
+    // running callback, before it frees the cameras.
+    static void WaitForLetGoThreads();
 
     // The camera whose acquisition thread is the calling thread, or null. Completion callbacks run
     // there, and must not wait for their own thread to end.

@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 
+#include "acquisition/grab_thread.h"
 #include "acquisition/mil_digitizer.h"
 #include "driver/logger.h"
 #include "mil/mil_backend.h"
@@ -103,6 +104,8 @@ void MilApp::DestroyInstance() {
     if (MilApp *app = instance_.load(std::memory_order_acquire))
         for (MilDigitizer *camera : app->GetAllDigitizers())
             camera->StopThreads();
+    // A thread a close let go inside its callback may be calling into a camera.
+    GrabThread::WaitForLetGoThreads();
     MilApp *app = instance_.exchange(nullptr, std::memory_order_acq_rel);
     delete app;
 }

@@ -182,5 +182,47 @@ TEST_F(LogDelivery, ACloseLetsGoOfAThreadStuckInTheCompletionCallback) {
     EXPECT_EQ(Log().Count("GrabThread::ThreadMain: leavingon port=4"), 1u);
 }
 
+// The thread a close let go is still in the host's callback, which may call into the driver:
+// finalize frees the cameras only once the callback has returned.
+TEST_F(LogDelivery, FinalizeWaitsForAThreadACloseLetGoUntilItsCallbackReturns) {
+    UseOneDigitizer("Width = 64\nHeight = 4");
+    WriteSettings("Camera 1", "LogLevel=2\n");
+    ASSERT_EQ(Initialize(), 1);
+    ASSERT_TRUE(Open("Camera 1", 4));
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    std::atomic<bool> freedWhileInCallback{false};
+    Calls().SetHook([&](int port) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            entered = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        }
+        int value = 0;
+        (void)Driver().getProperty(0, port, "continuous", &value);
+        freedWhileInCallback = Log().Contains("MilApp::DestroySolios");
+    });
+    ASSERT_EQ(Driver().doCVLGrab(0, 4), 1);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, kCallbackBound, [&] { return entered; }));
+    }
+    Driver().closeCVLPort(0, 4);
+    ASSERT_TRUE(Log().Contains("the thread is let go and ends when the callback returns"));
+    std::thread finalizing([] { Driver().finalize(); });
+    EXPECT_FALSE(Log().WaitFor("MilApp::DestroySolios", std::chrono::milliseconds(500)));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    finalizing.join();
+    EXPECT_FALSE(freedWhileInCallback.load());
+    EXPECT_TRUE(Log().Contains("MilApp::DestroySolios"));
+    Calls().SetHook(nullptr);
+}
+
 } // namespace
 } // namespace kestcam::test
