@@ -8,6 +8,7 @@
 
 #include <glib-unix.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -84,16 +85,30 @@ std::string Payloader(const std::string &codec, bool colour) {
            "key-int-max=30 ! rtph264pay name=pay0 pt=96 config-interval=-1";
 }
 
-// Every media the factory made, so that each is stopped (its camera closed) before the driver goes.
+// Every media the factory made that has not stopped yet, so that each is stopped (its camera closed)
+// before the driver goes. A media that stopped on its own (its last client gone) leaves the list: a
+// server that runs for weeks keeps no pipeline per client that came and went.
 struct Medias {
     std::mutex mutex;
     std::vector<GstRTSPMedia *> made;
 };
 
+// Emitted with the media's pipeline stopped, under the media's state lock.
+void OnMediaUnprepared(GstRTSPMedia *media, gpointer data) {
+    auto *medias = static_cast<Medias *>(data);
+    g_signal_handlers_disconnect_by_data(media, data);
+    std::lock_guard<std::mutex> lock(medias->mutex);
+    const auto it = std::find(medias->made.begin(), medias->made.end(), media);
+    if (it == medias->made.end()) return; // the server is stopping it
+    medias->made.erase(it);
+    g_object_unref(media); // the emission holds a reference of its own
+}
+
 void OnMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data) {
     auto *medias = static_cast<Medias *>(data);
     std::lock_guard<std::mutex> lock(medias->mutex);
     medias->made.push_back(GST_RTSP_MEDIA(g_object_ref(media)));
+    g_signal_connect(media, "unprepared", G_CALLBACK(OnMediaUnprepared), data);
 }
 
 gboolean OnStopSignal(gpointer loop) {
@@ -198,7 +213,10 @@ int RunStream(const CommonOptions &options, const std::vector<std::string> &args
         made.swap(medias.made);
     }
     for (GstRTSPMedia *media : made) {
+        // Waits for a stop running on a server thread (the state lock), whose handler then finds the
+        // media gone from the list.
         gst_rtsp_media_unprepare(media);
+        g_signal_handlers_disconnect_by_data(media, &medias);
         if (GstElement *pipeline = gst_rtsp_media_get_element(media)) {
             gst_element_set_state(pipeline, GST_STATE_NULL);
             gst_object_unref(pipeline);
