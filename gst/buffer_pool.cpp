@@ -1,7 +1,9 @@
 // buffer_pool.cpp - GstBufferPool hands its free buffers out first in, first out: with two free, the
 // images alternate between them even when downstream holds none. An image of 8160x1000 is 8 MB;
 // written into the buffer written last it finds much of it still in the cache, while the other one
-// has been pushed out by the image since. So the free buffers here are a stack.
+// has been pushed out by the image since. So the free buffers here are a stack, for a pool of no
+// upper bound: a bounded pool waits for a release inside the base class, which only a buffer
+// released to the base class ends, so such a pool is the base class's own.
 #include "buffer_pool.h"
 
 #include <mutex>
@@ -17,6 +19,7 @@ struct FreeBuffers {
     std::mutex mutex;
     std::vector<GstBuffer *> stack; // the one released last on top
     gsize size = 0;                 // of the pool's buffers, as configured
+    bool bounded = false;           // a maximum number of buffers is configured: no stack
 };
 
 } // namespace
@@ -33,10 +36,12 @@ static GstBufferPoolClass *Parent() {
 }
 
 static gboolean kestcam_buffer_pool_set_config(GstBufferPool *pool, GstStructure *config) {
-    guint size = 0;
-    gst_buffer_pool_config_get_params(config, nullptr, &size, nullptr, nullptr);
+    guint size = 0, max = 0;
+    gst_buffer_pool_config_get_params(config, nullptr, &size, nullptr, &max);
     if (!Parent()->set_config(pool, config)) return FALSE;
+    // Configured only while inactive: no buffer is on the stack.
     KESTCAM_BUFFER_POOL(pool)->free->size = size;
+    KESTCAM_BUFFER_POOL(pool)->free->bounded = max != 0;
     return TRUE;
 }
 
@@ -63,7 +68,7 @@ static GstFlowReturn kestcam_buffer_pool_alloc_buffer(GstBufferPool *pool, GstBu
 static GstFlowReturn kestcam_buffer_pool_acquire_buffer(GstBufferPool *pool, GstBuffer **buffer,
                                                         GstBufferPoolAcquireParams *params) {
     FreeBuffers &free = *KESTCAM_BUFFER_POOL(pool)->free;
-    if (!GST_BUFFER_POOL_IS_FLUSHING(pool)) {
+    if (!free.bounded && !GST_BUFFER_POOL_IS_FLUSHING(pool)) {
         std::lock_guard<std::mutex> lock(free.mutex);
         if (!free.stack.empty()) {
             *buffer = free.stack.back();
@@ -79,8 +84,8 @@ static void kestcam_buffer_pool_release_buffer(GstBufferPool *pool, GstBuffer *b
     FreeBuffers &free = *KESTCAM_BUFFER_POOL(pool)->free;
     // What the base class would keep: memory neither replaced nor shared, the size as configured.
     // Anything else goes to it, which frees it.
-    if (!GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_TAG_MEMORY) && gst_buffer_get_size(buffer) == free.size &&
-        gst_buffer_is_all_memory_writable(buffer)) {
+    if (!free.bounded && !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_TAG_MEMORY) &&
+        gst_buffer_get_size(buffer) == free.size && gst_buffer_is_all_memory_writable(buffer)) {
         std::lock_guard<std::mutex> lock(free.mutex);
         free.stack.push_back(buffer);
         return;
