@@ -9,19 +9,22 @@ import numpy as np
 # Bounds that only turn a hang into a failure on a loaded machine.
 BOUND_S = 60.0
 
-# Three small cameras: "Camera 1" 8-bit mono, "Camera 2" 12-bit mono, "Camera 3" colour.
+# Four small cameras: "Camera 1" 8-bit mono, "Camera 2" 12-bit mono, "Camera 3" colour, "Camera 4" 8-bit
+# mono of more than 576 rows (where GStreamer's default colorimetry of YUV video changes).
 WIDTH, HEIGHT = 64, 8
 COLOUR_WIDTH, COLOUR_HEIGHT = 32, 6
+TALL_WIDTH, TALL_HEIGHT = 16, 600
 
 
 def write_machine(folder, frame_time_ms=0):
     """A system folder and a simulator configuration of the three small cameras; returns the folder."""
     os.makedirs(folder, exist_ok=True)
     digitizer = "[System 0 Digitizer %d]\nWidth = %d\nHeight = %d\nBands = %d\nBits = %d\nFrameTimeMs = %d\n"
-    text = "[System 0]\nDescriptor = M_SYSTEM_SOLIOS\nDevices = 0\nDigitizers = 3\n"
+    text = "[System 0]\nDescriptor = M_SYSTEM_SOLIOS\nDevices = 0\nDigitizers = 4\n"
     text += digitizer % (0, WIDTH, HEIGHT, 1, 8, frame_time_ms)
     text += digitizer % (1, WIDTH, HEIGHT, 1, 12, frame_time_ms)
     text += digitizer % (2, COLOUR_WIDTH, COLOUR_HEIGHT, 3, 8, frame_time_ms)
+    text += digitizer % (3, TALL_WIDTH, TALL_HEIGHT, 1, 8, frame_time_ms)
     config = os.path.join(folder, "sim.ini")
     with open(config, "w") as f:
         f.write(text)

@@ -12,7 +12,8 @@ import cv2
 import numpy as np
 import pytest
 
-from gst_support import BOUND_S, COLOUR_HEIGHT, COLOUR_WIDTH, HEIGHT, WIDTH, ramp_frame, write_machine
+from gst_support import (BOUND_S, COLOUR_HEIGHT, COLOUR_WIDTH, HEIGHT, TALL_HEIGHT, TALL_WIDTH, WIDTH, ramp_frame,
+                         write_machine)
 
 CLI = os.environ["KESTCAM_CLI"]
 
@@ -85,7 +86,8 @@ def frame_number(first_pixel, colour):
 
 
 # camera, (width, height, bands), caps the client converts to
-RAW = {"Mono": ("Camera 1", (WIDTH, HEIGHT, 1), "GRAY8"), "Colour": ("Camera 3", (COLOUR_WIDTH, COLOUR_HEIGHT, 3), "BGR")}
+RAW = {"Mono": ("Camera 1", (WIDTH, HEIGHT, 1), "GRAY8"), "Colour": ("Camera 3", (COLOUR_WIDTH, COLOUR_HEIGHT, 3), "BGR"),
+       "MonoOfMoreThan576Rows": ("Camera 4", (TALL_WIDTH, TALL_HEIGHT, 1), "GRAY8")}
 
 
 @pytest.mark.parametrize("kind", RAW.keys())

@@ -75,11 +75,13 @@ std::string Quoted(const std::string &text) {
 }
 
 // What follows the source for each codec. RTP raw video has no grey format: a monochrome image
-// travels as the luma of AYUV, which carries every sample unchanged.
+// travels as RGB with the sample in all three, which converts back to grey unchanged. Not as the luma
+// of a YUV format: above 576 rows GStreamer gives YUV video-range colorimetry by default, and grey
+// squeezed into 16 to 235 and stretched back loses values.
 std::string Payloader(const std::string &codec, bool colour) {
     if (codec == "raw")
         return colour ? "rtpvrawpay name=pay0 pt=96"
-                      : "videoconvert ! video/x-raw,format=AYUV ! rtpvrawpay name=pay0 pt=96";
+                      : "videoconvert ! video/x-raw,format=RGB ! rtpvrawpay name=pay0 pt=96";
     if (codec == "jpeg") return "videoconvert ! video/x-raw,format=I420 ! jpegenc ! rtpjpegpay name=pay0 pt=26";
     return "videoconvert ! video/x-raw,format=I420 ! x264enc tune=zerolatency speed-preset=ultrafast "
            "key-int-max=30 ! rtph264pay name=pay0 pt=96 config-interval=-1";
