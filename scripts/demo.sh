@@ -71,6 +71,23 @@ GST_PLUGIN_PATH="$PWD/build/linux/bin/gstreamer-1.0" GST_REGISTRY="$work/gst-reg
 echo "five 2048x1000 images: $(stat -c %s "$work/five-images.raw") bytes in $work/five-images.raw"
 
 echo
+echo "== RTSP: kestcam stream serves Camera 1, a gst-launch-1.0 client receives five images over 127.0.0.1"
+GST_PLUGIN_PATH="$PWD/build/linux/bin/gstreamer-1.0" GST_REGISTRY="$work/gst-registry.bin" \
+  build/linux/bin/kestcam --system-path "$work" stream --camera "Camera 1" --codec raw --listen 127.0.0.1:0 \
+  >"$work/stream.out" &
+stream=$!
+trap 'kill "$stream" 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -s "$work/stream.out" ] && break; sleep 0.1; done
+url=$(head -n1 "$work/stream.out")
+echo "serving $url"
+GST_REGISTRY="$work/gst-registry.bin" timeout 60 gst-launch-1.0 -q rtspsrc location="$url" protocols=tcp ! \
+  rtpvrawdepay ! videoconvert ! video/x-raw,format=GRAY8 ! identity eos-after=6 ! filesink location="$work/rtsp-images.raw"
+kill -INT "$stream"
+wait "$stream" >/dev/null
+trap - EXIT
+echo "received: $(( $(stat -c %s "$work/rtsp-images.raw") / (2048 * 1000) )) images of 2048x1000 (mono travels as RGB) in $work/rtsp-images.raw"
+
+echo
 echo "== a GigE Vision camera through the GenICam backend (KESTCAM_MIL=genicam): Aravis's simulated camera"
 arv-fake-gv-camera-0.8 -i 127.0.0.1 >/dev/null 2>&1 &
 fake=$!
