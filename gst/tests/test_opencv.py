@@ -6,10 +6,12 @@ import pytest
 
 import cv2
 
-from gst_support import COLOUR_HEIGHT, COLOUR_WIDTH, HEIGHT, WIDTH, ramp_frame, write_machine
+from gst_support import (COLOUR_HEIGHT, COLOUR_WIDTH, HEIGHT, TALL_HEIGHT, TALL_WIDTH, WIDTH, ramp_frame,
+                         write_machine)
 
 # camera, (width, height, bands)
-CAMERAS = {"Mono": ("Camera 1", (WIDTH, HEIGHT, 1)), "Colour": ("Camera 3", (COLOUR_WIDTH, COLOUR_HEIGHT, 3))}
+CAMERAS = {"Mono": ("Camera 1", (WIDTH, HEIGHT, 1)), "Colour": ("Camera 3", (COLOUR_WIDTH, COLOUR_HEIGHT, 3)),
+           "MonoOfMoreThan576Rows": ("Camera 4", (TALL_WIDTH, TALL_HEIGHT, 1))}
 
 
 def frame_number(image):
