@@ -1,5 +1,6 @@
 """The buffers kestcamsrc fills: prepared at start and reused, not allocated per image; the one
-released last is filled next; and an image held downstream is never written over."""
+released last is filled next; a pool downstream brings, or a number of buffers it asks for beyond the
+prepared two, serves instead; and an image held downstream is never written over."""
 
 import re
 
@@ -66,3 +67,41 @@ def test_images_held_downstream_are_never_written_over(tmp_path):
     for offset, data in checked:
         image = np.frombuffer(data, dtype=np.uint8).reshape(HEIGHT, WIDTH)
         assert np.array_equal(image, ramp_frame(WIDTH, HEIGHT, offset)), "image %d differs from the ramp" % offset
+
+
+# What stands between the element and fakevideosink (which asks for two buffers, as it keeps the
+# last image), the pool the images must then go to and the least number of buffers it keeps.
+DOWNSTREAM = {
+    # A converting videoconvert brings a pool of its own in the allocation query.
+    "BringsItsOwnPool": ("videoconvert ! video/x-raw,format=BGR", "GstVideoBufferPool", 0),
+    # Each videorate asks for one buffer more than what follows it.
+    "AsksForFourBuffers": ("videorate ! videorate", "KestcamBufferPool", 4),
+}
+
+
+@pytest.mark.parametrize("kind", DOWNSTREAM.keys())
+def test_images_go_to_the_pool_downstream_decides_and_are_never_written_over(tmp_path, kind):
+    between, pool_type, min_buffers = DOWNSTREAM[kind]
+    pipeline = Gst.parse_launch('kestcamsrc name=src num-buffers=8 system-path="%s" ! %s ! fakevideosink' %
+                                (write_machine(str(tmp_path)), between))
+    held = []  # every image, held to the end: a buffer filled again would show a later frame
+
+    def hold(pad, info):
+        held.append(info.get_buffer())
+        return Gst.PadProbeReturn.OK
+
+    pipeline.get_by_name("src").get_static_pad("src").add_probe(Gst.PadProbeType.BUFFER, hold)
+    assert pipeline.set_state(Gst.State.PLAYING) != Gst.StateChangeReturn.FAILURE
+    try:
+        message = pipeline.get_bus().timed_pop_filtered(int(BOUND_S * Gst.SECOND),
+                                                        Gst.MessageType.EOS | Gst.MessageType.ERROR)
+    finally:
+        pipeline.set_state(Gst.State.NULL)
+    assert message is not None, "no end of stream within the bound"
+    assert message.type == Gst.MessageType.EOS, message.parse_error()
+    assert [buffer.offset for buffer in held] == list(range(8))
+    for buffer in held:
+        _, _, _, pool_min, _ = Gst.BufferPool.config_get_params(buffer.pool.get_config())
+        assert (buffer.pool.__gtype__.name, pool_min) == (pool_type, min_buffers)
+        image = np.frombuffer(buffer.extract_dup(0, buffer.get_size()), dtype=np.uint8).reshape(HEIGHT, WIDTH)
+        assert np.array_equal(image, ramp_frame(WIDTH, HEIGHT, buffer.offset)), "image %d differs" % buffer.offset

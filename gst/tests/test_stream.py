@@ -1,5 +1,6 @@
-"""`kestcam stream` over 127.0.0.1: raw RTP carries exact pixels, ffmpeg reads the H.264 stream, and
-three clients share one grab loop, one of them vanishing without a word while the others go on."""
+"""`kestcam stream` over 127.0.0.1: raw RTP carries exact pixels, ffmpeg reads the H.264 stream,
+three clients share one grab loop, one of them vanishing without a word while the others go on, and
+Ctrl-C or a termination stops the server cleanly, its camera closed, whether clients watch or leave."""
 
 import os
 import queue
@@ -57,7 +58,8 @@ class Process:
 
 @pytest.fixture
 def serve(tmp_path):
-    """Starts `kestcam stream` on a free port of 127.0.0.1; returns the URL. Stopped at the end."""
+    """Starts `kestcam stream` on a free port of 127.0.0.1; returns the server, its URL as url. Stopped at
+    the end."""
     servers = []
 
     def start(camera, codec):
@@ -65,7 +67,8 @@ def serve(tmp_path):
         server = Process([CLI, "--system-path", folder, "stream", "--camera", camera, "--codec", codec,
                           "--listen", "127.0.0.1:0", "--path", "/cam"], cwd=folder)
         servers.append(server)
-        return server.wait_for(r"^(rtsp://127\.0\.0\.1:\d+/cam)$").group(1)
+        server.url = server.wait_for(r"^(rtsp://127\.0\.0\.1:\d+/cam)$").group(1)
+        return server
 
     yield start
     for server in servers:
@@ -78,6 +81,12 @@ def receive(url, extra, count, cwd):
     return subprocess.run(["gst-launch-1.0", "-q", "rtspsrc", "location=" + url, "protocols=tcp", "!"] + extra +
                           ["!", "identity", "eos-after=%d" % (count + 1), "!", "filesink", "location=frames.raw"],
                           cwd=cwd, capture_output=True, text=True, timeout=BOUND_S)
+
+
+def watch(url, cwd):
+    """A client of the raw stream that logs every image it receives as "last-message = chain"."""
+    return Process(["gst-launch-1.0", "-v", "rtspsrc", "location=" + url, "protocols=tcp", "!", "rtpvrawdepay",
+                    "!", "fakesink", "silent=false"], cwd)
 
 
 def frame_number(first_pixel, colour):
@@ -93,7 +102,7 @@ RAW = {"Mono": ("Camera 1", (WIDTH, HEIGHT, 1), "GRAY8"), "Colour": ("Camera 3",
 @pytest.mark.parametrize("kind", RAW.keys())
 def test_raw_frames_equal_the_ramp_and_none_is_lost(serve, tmp_path, kind):
     camera, (width, height, bands), fmt = RAW[kind]
-    url = serve(camera, "raw")
+    url = serve(camera, "raw").url
     result = receive(url, ["rtpvrawdepay", "!", "videoconvert", "!", "video/x-raw,format=" + fmt], 10, str(tmp_path))
     assert result.returncode == 0, result.stderr
     images = np.fromfile(str(tmp_path / "frames.raw"), dtype=np.uint8).reshape(10, height, width * bands)
@@ -104,7 +113,7 @@ def test_raw_frames_equal_the_ramp_and_none_is_lost(serve, tmp_path, kind):
 
 
 def test_ffmpeg_reads_the_h264_stream(serve, tmp_path):
-    url = serve("Camera 1", "h264")
+    url = serve("Camera 1", "h264").url
     result = subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-rtsp_transport", "tcp", "-i", url,
                              "-frames:v", "10", "-f", "rawvideo", "-pix_fmt", "gray", "-y", "frames.raw"],
                             cwd=str(tmp_path), capture_output=True, text=True, timeout=BOUND_S)
@@ -114,10 +123,8 @@ def test_ffmpeg_reads_the_h264_stream(serve, tmp_path):
 
 
 def test_three_clients_share_the_camera_and_one_vanishing_costs_the_others_nothing(serve, tmp_path):
-    url = serve("Camera 1", "raw")
-    watch = ["gst-launch-1.0", "-v", "rtspsrc", "location=" + url, "protocols=tcp", "!", "rtpvrawdepay", "!",
-             "fakesink", "silent=false"]
-    clients = [Process(watch, str(tmp_path)) for _ in range(3)]
+    url = serve("Camera 1", "raw").url
+    clients = [watch(url, str(tmp_path)) for _ in range(3)]
     try:
         for client in clients:
             client.wait_for(r"last-message = chain")
@@ -132,8 +139,32 @@ def test_three_clients_share_the_camera_and_one_vanishing_costs_the_others_nothi
             client.stop(signal.SIGKILL)
 
 
+# Clients that have just sent their TEARDOWN leave the shared media still stopping on a server thread
+# as the server's own stop begins.
+@pytest.mark.parametrize("leaving", [False, True], ids=["ClientsWatch", "ClientsJustLeft"])
+@pytest.mark.parametrize("stop", [signal.SIGINT, signal.SIGTERM], ids=lambda stop: stop.name)
+def test_a_stop_signal_closes_the_camera_and_ends_the_server_cleanly(serve, tmp_path, monkeypatch, stop, leaving):
+    monkeypatch.setenv("GST_DEBUG", "kestcamsrc:4")
+    monkeypatch.setenv("GST_DEBUG_NO_COLOR", "1")
+    server = serve("Camera 1", "raw")
+    clients = [watch(server.url, str(tmp_path)) for _ in range(2)]
+    try:
+        for client in clients:
+            client.wait_for(r"last-message = chain", count=5)
+        for client in clients if leaving else []:
+            client.proc.send_signal(signal.SIGINT)  # gst-launch-1.0 stops its pipeline: a TEARDOWN
+        status = server.stop(stop)
+    finally:
+        for client in clients:
+            client.stop(signal.SIGKILL)
+    server.wait_for(r"camera closed on port 0$")
+    server.wait_for(r"^kestcam stream: stopped$")
+    # Not a crash as the process ends while a pipeline still stops.
+    assert status == 0, "".join(server.output)
+
+
 def test_opencv_reads_the_stream_by_its_url(serve, monkeypatch):
-    url = serve("Camera 1", "h264")
+    url = serve("Camera 1", "h264").url
     monkeypatch.setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", "rtsp_transport;tcp")
     capture = cv2.VideoCapture(url)
     assert capture.isOpened()
