@@ -184,18 +184,12 @@ def test_a_missing_camera_is_refused_at_once(tmp_path):
     assert "no camera named 'No Such Camera'" in result.stderr
 
 
-def test_a_client_that_came_and_went_leaves_no_pipeline_behind(tmp_path, monkeypatch):
+def test_a_client_that_came_and_went_leaves_no_pipeline_behind(serve, tmp_path, monkeypatch):
     monkeypatch.setenv("GST_DEBUG", "rtspmedia:4")
     monkeypatch.setenv("GST_DEBUG_NO_COLOR", "1")
-    folder = write_machine(str(tmp_path), frame_time_ms=20)
-    server = Process([CLI, "--system-path", folder, "stream", "--camera", "Camera 1", "--codec", "raw", "--listen",
-                      "127.0.0.1:0"], cwd=folder)
-    try:
-        url = server.wait_for(r"^(rtsp://127\.0\.0\.1:\d+/\S+)$").group(1)
-        for _ in range(3):
-            result = receive(url, ["rtpvrawdepay"], 2, str(tmp_path))
-            assert result.returncode == 0, result.stderr
-        # Each client's pipeline is freed once the client has gone, not kept until the server stops.
-        server.wait_for(r"finalize media", count=3)
-    finally:
-        assert server.stop() == 0, "".join(server.output)
+    server = serve("Camera 1", "raw")
+    for _ in range(3):
+        result = receive(server.url, ["rtpvrawdepay"], 2, str(tmp_path))
+        assert result.returncode == 0, result.stderr
+    # Each client's pipeline is freed once the client has gone, not kept until the server stops.
+    server.wait_for(r"finalize media", count=3)
