@@ -103,7 +103,7 @@ void OnMediaUnprepared(GstRTSPMedia *media, gpointer data) {
     const auto it = std::find(medias->made.begin(), medias->made.end(), media);
     if (it == medias->made.end()) return; // the server is stopping it
     medias->made.erase(it);
-    g_object_unref(media); // the emission holds a reference of its own
+    g_object_unref(media); // whoever stops it holds it to the end of the stop
 }
 
 void OnMediaConfigure(GstRTSPMediaFactory *, GstRTSPMedia *media, gpointer data) {
