@@ -10,6 +10,13 @@ cmake --build --preset linux
 work="${KESTCAM_DEMO_DIR:-$PWD/build/demo}"
 mkdir -p "$work"
 
+# Waits up to 10 s for a program started in the background to write its first line into FILE.
+await_first_line() {
+  for _ in $(seq 100); do [ -s "$1" ] && return 0; sleep 0.1; done
+  echo "demo: nothing in $1 after 10 s" >&2
+  return 1
+}
+
 echo "== cameras found by the driver (kestcam list)"
 build/linux/bin/kestcam --system-path "$work" list
 
@@ -28,7 +35,7 @@ mkdir -p "$serial"
 build/linux/bin/kestcam camsim >"$serial/camsim.out" &
 camsim=$!
 trap 'kill "$camsim" 2>/dev/null' EXIT
-for _ in $(seq 50); do [ -s "$serial/camsim.out" ] && break; sleep 0.1; done
+await_first_line "$serial/camsim.out"
 printf '[Camera 1]\nBaslerPortAccessEnabled=1\nBaslerPort=%s\n' "$(head -n1 "$serial/camsim.out")" >"$serial/Kest.ini"
 build/linux/bin/kestcam --system-path "$serial" props set --camera "Camera 1" ExposureTime 250
 echo "ExposureTime read back from the camera: $(build/linux/bin/kestcam --system-path "$serial" props get --camera "Camera 1" ExposureTime)"
@@ -53,7 +60,7 @@ echo "== the live view (kestcam view): one frame fetched from it, then stopped; 
 build/linux/bin/kestcam --system-path "$work" view --camera "Camera 1" --listen 127.0.0.1:0 >"$work/view.out" &
 view=$!
 trap 'kill "$view" 2>/dev/null' EXIT
-for _ in $(seq 100); do [ -s "$work/view.out" ] && break; sleep 0.1; done
+await_first_line "$work/view.out"
 /usr/bin/python3 -c 'import sys, time, urllib.request as u
 for _ in range(100):
     try: open(sys.argv[2], "wb").write(u.urlopen(sys.argv[1] + "frame.jpg", timeout=10).read()); break
@@ -77,7 +84,7 @@ GST_PLUGIN_PATH="$PWD/build/linux/bin/gstreamer-1.0" GST_REGISTRY="$work/gst-reg
   >"$work/stream.out" &
 stream=$!
 trap 'kill "$stream" 2>/dev/null' EXIT
-for _ in $(seq 100); do [ -s "$work/stream.out" ] && break; sleep 0.1; done
+await_first_line "$work/stream.out"
 url=$(head -n1 "$work/stream.out")
 echo "serving $url"
 GST_REGISTRY="$work/gst-registry.bin" timeout 60 gst-launch-1.0 -q rtspsrc location="$url" protocols=tcp ! \
